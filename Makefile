@@ -1,0 +1,59 @@
+# Front door for people and CI. Everything real lives in CMake; this file only
+# installs Debian packages that are missing and strings the steps together.
+
+BUILD      ?= build
+BUILD_ASAN ?= build-asan
+JOBS       ?= $(shell nproc)
+PYTHON     := /usr/bin/python3
+SHARED     ?= $(abspath ../shared)
+
+# Debian 12 packages the build, the tests, the demo and the benchmarks need.
+DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
+	libgtest-dev googletest libdbus-1-dev libusb-1.0-0-dev libpng-dev zlib1g-dev \
+	libnetpbm10-dev libpam0g-dev \
+	dbus-daemon python3-dbus python3-pytest python3-gi python3-numpy python3-pil \
+	python3-matplotlib umockdev libumockdev-dev gir1.2-umockdev-1.0 \
+	pamtester util-linux procps
+
+.PHONY: all deps build build-asan test unit-asan bench demo install clean
+
+all: build
+
+deps:
+	@missing=$$(for p in $(DEB_PACKAGES); do \
+		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing missing packages:" $$missing; \
+		if [ "$$(id -u)" != 0 ]; then echo "run 'make deps' as root to install them" >&2; exit 1; fi; \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(BUILD_ASAN)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVORL_SANITIZE=ON
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps $(BUILD_ASAN)/CMakeCache.txt
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+
+# Every test of the normal build (unit and black-box), then the unit tests
+# again under AddressSanitizer and UBSan.
+test: build build-asan
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS) -L unit
+
+bench: build
+	SHARED=$(SHARED) BUILD=$(BUILD) bash bench/run
+
+demo: build
+	BUILD=$(BUILD) bash scripts/demo
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN)

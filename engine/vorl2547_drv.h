@@ -1,0 +1,25 @@
+// Entry points of the fingerprint engine, called by the D-Bus front end on the
+// main thread. Every result is 0 for success unless noted.
+#pragma once
+
+#include <cstdint>
+
+// Size of the caller's name-list buffer for vlLstFp.
+inline constexpr int VL_NAME_LIST_SIZE = 256;
+
+// Device
+int vlLstDev(int *count);
+int vlOpenDev();
+int vlCloseDev();
+
+// Enrollment and verification; outcomes follow as status signals.
+int vlEnrollFp(const char *id, const char *finger);
+int vlStopEnroll();
+int vlVerifyFp(const char *finger);
+int vlStopVerify();
+
+// Template store
+int vlLstFp(const char *id, char *nameList, int32_t *nameCount);
+int vlDelFp(const char *id, const char *finger);
+int vlDelAllFp(const char *id);
+int vlRenameFp(const char *id, const char *finger, const char *newname);
