@@ -3,9 +3,6 @@
 // operation from here when its real implementation lands.
 #include "engine/vorl2547_drv.h"
 
-int vlLstDev(int *) { return -1; }
-int vlOpenDev() { return -2; }
-int vlCloseDev() { return 0; }
 int vlEnrollFp(const char *, const char *) { return -2; }
 int vlStopEnroll() { return 0; }
 int vlVerifyFp(const char *) { return -2; }
