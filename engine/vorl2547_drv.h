@@ -17,6 +17,10 @@ int vlEnrollFp(const char *id, const char *finger);
 int vlStopEnroll();
 int vlVerifyFp(const char *finger);
 int vlStopVerify();
+// Stops a running enrollment or verification the way the two stop operations
+// do and waits for its worker to end. Claim calls it before it closes or
+// reopens the sensor, so that no transfer runs on a closed handle.
+int vlStopWorker();
 
 // Template store
 int vlLstFp(const char *id, char *nameList, int32_t *nameCount);

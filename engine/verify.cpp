@@ -1,0 +1,93 @@
+// Verification: captures are matched against every stored template until one
+// matches, five captures were compared, or the run is stopped.
+// vlVerifyFp and vlStopVerify run on the main thread, ExecThreadVerify on the
+// worker thread.
+#include "engine/capture_ring.h"
+#include "engine/drv_state.h"
+#include "engine/match_score.h"
+#include "engine/sensor_frames.h"
+#include "engine/vorl2547_drv.h"
+#include "engine/worker.h"
+#include "log/log.h"
+#include "service/vlsig.h"
+#include "usb/vlUsb.h"
+
+namespace {
+
+constexpr int CAPTURE_TIMEOUT_S = 3;
+constexpr int ACCEPT_RESULT = 60;
+constexpr int MAX_TRIES = 5;
+
+void *ExecThreadVerify(void *)
+{
+    workerStarted(WORKER_VERIFY);
+    int tries = 0;
+    int ret = 0;
+    for (;;) {
+        ret = ssUsbTxAsyn(nullptr, m_verify_beg_cmd, sizeof m_verify_beg_cmd);
+        if (ret != 0) {
+            vllogstr("verify tx fail");
+            vlSigVerifyStatus("", 4, 0);
+            break;
+        }
+        int len = VL_FRAME_SIZE;
+        ret = ssUsbRxdAsyn(nullptr, g_imgbuf, &len, CAPTURE_TIMEOUT_S);
+        if (ret == 0) {
+            setCapture_Image();
+            ret = vlFpMatchScore(m_finger, m_usrname);
+            ++tries;
+            if (ret < 0) {
+                vllogstr("no file verify");
+                vlSigVerifyStatus("", 2, 0);
+                break;
+            }
+            if (ret > ACCEPT_RESULT) {
+                _vllog("verify ok %s", m_usrname);
+                vlSigVerifyStatus(m_usrname, 0, 0);
+                break;
+            }
+            _vllog("verify continew %d", ret);
+            if (tries >= MAX_TRIES) {
+                vlSigVerifyStatus("", 1, 1);
+                break;
+            }
+            vlSigVerifyStatus("", 3, ret);
+        } else if (ret == 7 || ret == 8) {
+            _vllog("verify timeout %d", ret);
+        }
+        if (m_verifyExit.load() != 0) {
+            vllogstr("verify exit");
+            vlSigVerifyStatus("", 2, 0);
+            break;
+        }
+    }
+    _vllog("verify thread exit %x", static_cast<unsigned>(ret));
+    workerFinished(WORKER_VERIFY);
+    return nullptr;
+}
+
+} // namespace
+
+int vlVerifyFp(const char *finger)
+{
+    // A running worker owns the ring and the run buffers.
+    if (isWorkerRunning())
+        return -1;
+    // The filter must fit the run buffer; a cut filter could select another finger.
+    if (!copyName(m_finger, finger))
+        return -1;
+    initCapture_Image();
+    m_verifyExit = 0;
+    int started = startWorker(WORKER_VERIFY, ExecThreadVerify);
+    if (started == -2)
+        vllogstr("CreateThread err");
+    return started;
+}
+
+int vlStopVerify()
+{
+    m_verifyExit = 1;
+    ssCancelRx();
+    ssUsbTxAsyn(nullptr, m_capture_end_cmd, sizeof m_capture_end_cmd);
+    return 0;
+}

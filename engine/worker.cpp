@@ -1,0 +1,80 @@
+#include "engine/worker.h"
+
+#include <mutex>
+
+#include "engine/vorl2547_drv.h"
+
+std::atomic<pthread_t> m_thrdHdlEnroll{0};
+std::atomic<pthread_t> m_thrdHdlVerify{0};
+
+namespace {
+
+std::atomic<int> s_running{WORKER_NONE};
+// Guards the handle of the last worker started, which is joined exactly once.
+std::mutex s_mutex;
+pthread_t s_thread;
+bool s_joinable = false;
+
+void joinLocked()
+{
+    if (s_joinable) {
+        pthread_join(s_thread, nullptr);
+        s_joinable = false;
+    }
+}
+
+} // namespace
+
+bool isWorkerRunning() { return s_running.load() != WORKER_NONE; }
+
+int startWorker(WorkerKind kind, void *(*body)(void *))
+{
+    std::lock_guard lock(s_mutex);
+    int expected = WORKER_NONE;
+    if (!s_running.compare_exchange_strong(expected, kind))
+        return -1;
+    joinLocked();
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, body, nullptr) != 0) {
+        s_running = WORKER_NONE;
+        return -2;
+    }
+    // The worker publishes its own handle when it starts and clears it when it
+    // ends; this copy is only for the join.
+    s_thread = thread;
+    s_joinable = true;
+    return 0;
+}
+
+void workerStarted(WorkerKind kind)
+{
+    (kind == WORKER_ENROLL ? m_thrdHdlEnroll : m_thrdHdlVerify) = pthread_self();
+}
+
+void workerFinished(WorkerKind kind)
+{
+    (kind == WORKER_ENROLL ? m_thrdHdlEnroll : m_thrdHdlVerify) = 0;
+    s_running = WORKER_NONE;
+}
+
+void stopWorkerAndWait()
+{
+    switch (s_running.load()) {
+    case WORKER_ENROLL:
+        vlStopEnroll();
+        break;
+    case WORKER_VERIFY:
+        vlStopVerify();
+        break;
+    default:
+        break;
+    }
+    std::lock_guard lock(s_mutex);
+    joinLocked();
+}
+
+int vlStopWorker()
+{
+    stopWorkerAndWait();
+    return 0;
+}

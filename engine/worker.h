@@ -1,0 +1,31 @@
+// One worker at a time. Enrollment and verification share the capture ring,
+// the feature buffers and the transfer layer, so a second worker is refused,
+// and a claim or release first stops the running worker and waits for it.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+
+enum WorkerKind { WORKER_NONE = 0, WORKER_ENROLL = 1, WORKER_VERIFY = 2 };
+
+// Handles of the running workers, 0 while none runs. The worker clears its
+// own when it ends.
+extern std::atomic<pthread_t> m_thrdHdlEnroll;
+extern std::atomic<pthread_t> m_thrdHdlVerify;
+
+// True while an enrollment or verification worker has not ended.
+bool isWorkerRunning();
+
+// Starts body on a new thread. Joins the previous, finished worker first.
+// Returns 0, -1 when a worker is still running, -2 when the thread cannot be
+// created.
+int startWorker(WorkerKind kind, void *(*body)(void *));
+
+// The first and the last step of a worker body.
+void workerStarted(WorkerKind kind);
+void workerFinished(WorkerKind kind);
+
+// Stops a running worker the way StopEnroll or StopVerify do and waits for it
+// to end, so that nothing uses the sensor afterwards.
+void stopWorkerAndWait();
