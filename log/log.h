@@ -8,6 +8,9 @@
 // Texts are cut to this many characters; a record holds one more for the NUL.
 inline constexpr int VLLOG_TEXT_MAX = 511;
 
+// The log file when VORL2547_LOG_FILE does not name another one.
+inline constexpr const char *VLLOG_DEFAULT_PATH = "/var/log/vorlenfp2547.log";
+
 // Creates the queue and starts the writer. Ends the process on failure.
 int vllogExec();
 
@@ -18,3 +21,12 @@ int vllogstrex(const char *bytes, int length);
 int vllogM(const char *caption, const void *data, uint32_t size);
 int vllogtm();
 int vllogClr();
+
+// Waits up to timeoutMs for the writer to have written every line posted so
+// far; true when it has. Used before the process exits so that its last lines
+// are not lost with the queue.
+bool vllogDrain(int timeoutMs);
+
+// Removes the queue. Safe in a signal handler. The writer thread ends quietly
+// when it sees the queue gone; later posts fail with -1.
+void vllogClose();

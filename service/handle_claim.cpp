@@ -1,0 +1,33 @@
+// Claim (s id, b claimed): open or release the sensor for the caller.
+#include "engine/vorl2547_drv.h"
+#include "log/log.h"
+#include "service/vorl2547_svr.h"
+
+void handle_Claim(DBusConnection *conn, DBusMessage *call, DBusError *err)
+{
+    vllogstr("handle_claim");
+    dbus_error_free(err);
+    const char *id = nullptr;
+    dbus_bool_t claimed = FALSE;
+    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &claimed,
+                               DBUS_TYPE_INVALID)) {
+        vlReplyError(conn, call, err);
+        return;
+    }
+    // The id is only logged: the sensor is not tied to a user.
+    _vllog("--rcved: id=%s claimed=%d", id, claimed);
+
+    if (!claimed) {
+        vlCloseDev();
+        m_claimed = 0;
+        vlReplyEmpty(conn, call);
+        return;
+    }
+    // A failed open leaves an earlier claim in place.
+    if (vlOpenDev() != 0) {
+        vlReplyFailed(conn, call, err, "OpenDevice fail.");
+        return;
+    }
+    m_claimed = 1;
+    vlReplyEmpty(conn, call);
+}

@@ -1,0 +1,52 @@
+// DeleteFinger, DeleteAllFingers and RenameFinger: changes to the stored
+// fingers of one user. ListFingers has a file of its own.
+#include "engine/vorl2547_drv.h"
+#include "log/log.h"
+#include "service/vorl2547_svr.h"
+
+void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err)
+{
+    vllogstr("handle_DeleteFinger");
+    dbus_error_free(err);
+    const char *id = nullptr;
+    const char *finger = nullptr;
+    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
+                               DBUS_TYPE_INVALID)) {
+        vlReplyError(conn, call, err);
+        return;
+    }
+    _vllog("--rcved: id=%s finger=%s", id, finger);
+    vlReplyResult(conn, call, err, vlDelFp(id, finger), "DeleteFinger fail.");
+}
+
+// Succeeds whatever the store says: a user with nothing stored has nothing
+// left to delete.
+void handle_DeleteAllFingers(DBusConnection *conn, DBusMessage *call, DBusError *err)
+{
+    vllogstr("handle_DeleteAllFingers");
+    dbus_error_free(err);
+    const char *id = nullptr;
+    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID)) {
+        vlReplyError(conn, call, err);
+        return;
+    }
+    _vllog("--rcved: id=%s", id);
+    vlDelAllFp(id);
+    vlReplyEmpty(conn, call);
+}
+
+void handle_RenameFinger(DBusConnection *conn, DBusMessage *call, DBusError *err)
+{
+    vllogstr("handle_RenameFinger");
+    dbus_error_free(err);
+    const char *id = nullptr;
+    const char *finger = nullptr;
+    const char *newname = nullptr;
+    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
+                               DBUS_TYPE_STRING, &newname, DBUS_TYPE_INVALID)) {
+        vlReplyError(conn, call, err);
+        return;
+    }
+    _vllog("--rcved: id=%s finger=%s newname=%s", id, finger, newname);
+    vlReplyResult(conn, call, err, vlRenameFp(id, finger, newname), "RenameFinger fail.");
+}

@@ -1,0 +1,52 @@
+// Method returns and error replies.
+#include "log/log.h"
+#include "service/vorl2547_svr.h"
+
+void vlReplyEmpty(DBusConnection *conn, DBusMessage *call)
+{
+    DBusMessage *reply = dbus_message_new_method_return(call);
+    if (reply == nullptr) {
+        vllogstr("No memory");
+        return;
+    }
+    if (!dbus_connection_send(conn, reply, nullptr))
+        vllogstr("No memory");
+    dbus_message_unref(reply);
+}
+
+void vlReplyError(DBusConnection *conn, DBusMessage *call, const DBusError *err)
+{
+    DBusMessage *reply = dbus_message_new_error(call, err->name, err->message);
+    vllogstr("ret err");
+    if (reply == nullptr) {
+        vllogstr("No memory");
+        return;
+    }
+    if (!dbus_connection_send(conn, reply, nullptr))
+        vllogstr("send fail");
+    dbus_message_unref(reply);
+}
+
+void vlReplyFailed(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *text)
+{
+    dbus_error_free(err);
+    dbus_set_error_const(err, VL_ERROR_FAILED, text);
+    vlReplyError(conn, call, err);
+}
+
+void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int result,
+                   const char *failText)
+{
+    if (result != 0 && failText != nullptr)
+        vlReplyFailed(conn, call, err, failText);
+    else
+        vlReplyEmpty(conn, call);
+}
+
+bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err)
+{
+    if (m_claimed.load() != 0)
+        return true;
+    vlReplyFailed(conn, call, err, "not claimed.");
+    return false;
+}

@@ -1,0 +1,17 @@
+// How an engine event (user id, status, detail) becomes the three arguments
+// of an EnrollStatus or VerifyStatus signal. Pure functions, so every row can
+// be checked without a bus.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int VL_SIG_TEXT_SIZE = 64;
+
+struct VlSigArgs {
+    const char *id;                  // the caller's id or ""
+    int32_t status;                  // 0..4
+    char text[VL_SIG_TEXT_SIZE];     // "", "{subcode:N}" or "{progress:N}"
+};
+
+void vlEncodeEnrollStatus(const char *id, int32_t status, int32_t detail, VlSigArgs *out);
+void vlEncodeVerifyStatus(const char *id, int32_t status, int32_t detail, VlSigArgs *out);

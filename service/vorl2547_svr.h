@@ -1,0 +1,81 @@
+// The D-Bus front end: connection state, replies, the method table and its
+// handlers. Everything here runs on the main thread except the signal
+// emitters (vlsig.h), which workers call too.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <dbus/dbus.h>
+
+inline constexpr const char *VL_BUS_NAME = "com.vorlen.fprint";
+inline constexpr const char *VL_INTERFACE = "com.vorlen.fprint";
+inline constexpr const char *VL_PROPERTIES_INTERFACE = "org.freedesktop.DBus.Properties";
+inline constexpr const char *VL_SIGNAL_PATH = "/com/vorlen";
+inline constexpr const char *VL_ERROR_FAILED = "org.freedesktop.DBus.Error.Failed";
+
+// The shared system-bus connection. Set once at start-up, before any worker
+// exists, and never replaced; workers send their signals on it.
+extern DBusConnection *m_conn;
+
+// 1 while a client holds the sensor through Claim. Written by the main
+// thread only; atomic so that any other reader sees a whole value.
+extern std::atomic<int32_t> m_claimed;
+
+void vlSleep(unsigned usec);
+
+// Replies. Each sends on conn and releases what it created.
+void vlReplyEmpty(DBusConnection *conn, DBusMessage *call);
+void vlReplyError(DBusConnection *conn, DBusMessage *call, const DBusError *err);
+// Fills err with ("org.freedesktop.DBus.Error.Failed", text) and sends it.
+void vlReplyFailed(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *text);
+// An operation's result: non-zero sends failText, zero the empty return.
+void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int result,
+                   const char *failText);
+
+// Enroll, StopEnroll and Verify need a claimed sensor. Sends "not claimed."
+// and returns false when there is none.
+bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err);
+
+// A handler answers one call. err is the loop's error record; the handler
+// resets it before parsing.
+using VlHandler = void (*)(DBusConnection *conn, DBusMessage *call, DBusError *err);
+
+struct VlMethod {
+    const char *interface;
+    const char *member;
+    const char *signature;  // in-arguments the handler parses
+    VlHandler handler;
+};
+
+// Every member the daemon answers, in the order calls are matched.
+extern const VlMethod vlMethods[];
+extern const size_t vlMethodCount;
+
+// The first table row the message matches: a method call with that member
+// whose interface header is the row's or absent. Null when none matches.
+const VlMethod *vlFindMethod(DBusMessage *msg);
+
+// Answers msg through its handler. False (and no reply) for any other message.
+bool vlDispatch(DBusConnection *conn, DBusMessage *msg, DBusError *err);
+
+// The per-message line "msg <path> <interface> <destination> <member>".
+void vlLogMessage(DBusMessage *msg);
+
+// One pass of the poll loop. Returns false once the bus connection is gone.
+bool vlPollOnce(DBusConnection *conn, DBusError *err);
+
+// Handlers, one per member.
+void handle_Claim(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_Enroll(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_StopEnroll(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_Verify(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_StopVerify(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_DeleteAllFingers(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_RenameFinger(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_GetProperty(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_GetAllProperty(DBusConnection *conn, DBusMessage *call, DBusError *err);
+
+// Sends the user's finger names; 0 when the list went out, 1 otherwise.
+int handle_ListFingers(DBusConnection *conn, DBusMessage *call);
