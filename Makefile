@@ -13,9 +13,9 @@ DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libnetpbm10-dev libpam0g-dev \
 	dbus-daemon python3-dbus python3-pytest python3-gi python3-numpy python3-pil \
 	python3-matplotlib umockdev libumockdev-dev gir1.2-umockdev-1.0 \
-	pamtester util-linux procps
+	pamtester util-linux procps dpkg-dev lintian
 
-.PHONY: all deps build build-asan test unit-asan bench demo install clean
+.PHONY: all deps build build-asan test unit-asan bench demo install deb clean
 
 all: build
 
@@ -54,6 +54,11 @@ demo: build
 
 install: build
 	cmake --install $(BUILD)
+
+# A Debian package of everything 'make install' installs, checked by lintian.
+deb: build
+	cd $(BUILD) && cpack -G DEB
+	lintian --no-tag-display-limit $(BUILD)/vorl2547_*.deb
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
