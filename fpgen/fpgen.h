@@ -1,0 +1,72 @@
+// Synthetic fingerprints for the emulated sensor, the tests and the demo.
+//
+// A finger is identified by (seed, finger). Its master print is grown once
+// from noise by iterated oriented Gabor filtering along an orientation field
+// built from singular points (arch, tented arch, loops, whorl). An impression
+// (seed, finger, impression) places, twists, presses and soils that master and
+// renders it at 500 dpi.
+//
+// Every function is deterministic: the same arguments give byte-identical
+// pixels on every machine and build. All functions are thread-safe; masters
+// are cached (a few at a time) so that successive impressions of one finger
+// only pay for the warp.
+//
+// Invalid arguments (negative finger or impression numbers, sizes outside
+// 1..kMaxSide) throw std::invalid_argument.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace fpgen {
+
+constexpr int kFrameSide = 96;                             // sensor image side
+constexpr size_t kFramePixels = kFrameSide * kFrameSide;   // 9216
+constexpr size_t kFrameBytes = 13824;                      // packed 12-bit frame
+constexpr int kMaxSide = 4096;                             // largest rendered side
+constexpr uint32_t kDefaultSeed = 2547;
+
+enum class PatternClass { Arch, TentedArch, LeftLoop, RightLoop, Whorl };
+const char* pattern_name(PatternClass cls);
+
+// 8-bit grayscale, row-major, ridges dark on a light background.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+};
+using Impression = Image;
+
+using Frame = std::array<uint8_t, kFrameBytes>;
+using Frame12 = std::array<uint16_t, kFramePixels>;
+
+// The class the finger's master is drawn from.
+PatternClass pattern_class(uint32_t seed, int finger);
+
+// One impression of a finger, w x h pixels at 500 dpi.
+Impression render_impression(uint32_t seed, int finger, int impression, int w, int h);
+
+// The same impression at the sensor's size as 12-bit samples (0..4095, same
+// polarity as the 8-bit images), and packed as the sensor sends it.
+Frame12 render_impression12(uint32_t seed, int finger, int impression);
+Frame render_frame(uint32_t seed, int finger, int impression);
+
+// A fresh (uncached) master of any size, as an image: the clean ridge pattern
+// over the whole canvas, darkened inside the finger's outline.
+Image render_master(uint32_t seed, int finger, int w, int h);
+
+// Sensor frame layout: 96 rows of 144 bytes; each row holds four 36-byte
+// blocks, block r carrying columns r, r+4, ..., r+92; a block packs its 24
+// samples two per three bytes (high byte of the first, high byte of the
+// second, then their low nibbles, first one in the upper half). Samples above
+// 4095 are clamped.
+Frame pack_frame(const uint16_t img12[kFramePixels]);
+void unpack_frame(const uint8_t frame[kFrameBytes], uint16_t img12[kFramePixels]);
+
+// `fingers` rows of `impressions` tiles (tile x tile pixels each), 4-pixel
+// white gaps: fingers 0.. in rows, impressions 0.. in columns.
+Image contact_sheet(uint32_t seed, int fingers, int impressions, int tile);
+
+} // namespace fpgen

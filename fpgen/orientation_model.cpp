@@ -1,0 +1,140 @@
+#include "orientation_model.h"
+
+#include <cmath>
+
+#include "detmath.h"
+
+namespace fpgen {
+
+namespace {
+
+// arg(z - p) passed through the point's correction, interpolated linearly
+// between the nine nodes at multiples of pi/4.
+double corrected_arg(const SingularPoint& p, double x, double y)
+{
+    // Math convention (y up) so that the model's signs read naturally.
+    const double a = det_atan2(-(y - p.y), x - p.x); // (-pi, pi]
+    const double pos = (a + kPi) / (kPi / 4.0);      // [0, 8]
+    int i = static_cast<int>(pos);
+    if (i > 7)
+        i = 7;
+    const double f = pos - i;
+    return a + p.correction[i] + (p.correction[i + 1] - p.correction[i]) * f;
+}
+
+SingularPoint make_point(Rng& rng, double x, double y)
+{
+    SingularPoint p;
+    p.x = x;
+    p.y = y;
+    for (int i = 0; i < 8; ++i)
+        p.correction[i] = rng.uniform(-0.25, 0.25);
+    p.correction[8] = p.correction[0]; // -pi and pi are the same direction
+    return p;
+}
+
+} // namespace
+
+double OrientationModel::at(double x, double y) const
+{
+    double theta = theta0; // math convention: counter-clockwise, y up
+    if (cls == PatternClass::Arch) {
+        // Ridges follow y = h * exp(-dx^2 / 2w^2): bumps over the centre,
+        // flattening towards the sides and the bottom of the finger.
+        const double dx = x - arch_cx;
+        const double fall = (y - arch_cy) / (2.5 * arch_width);
+        const double h = arch_height * det_exp(-fall * fall);
+        const double w2 = arch_width * arch_width;
+        const double slope = -h * dx / w2 * det_exp(-dx * dx / (2.0 * w2));
+        theta += det_atan2(slope, 1.0);
+    } else {
+        double sum = 0.0;
+        for (const auto& c : cores)
+            sum += corrected_arg(c, x, y);
+        for (const auto& d : deltas)
+            sum -= corrected_arg(d, x, y);
+        theta += 0.5 * sum;
+    }
+    return wrap_pi(-theta); // back to y-down image angles
+}
+
+PatternClass draw_pattern_class(Rng& rng)
+{
+    // Roughly the natural frequencies of the five classes.
+    const double u = rng.uniform();
+    if (u < 0.05)
+        return PatternClass::Arch;
+    if (u < 0.11)
+        return PatternClass::TentedArch;
+    if (u < 0.44)
+        return PatternClass::LeftLoop;
+    if (u < 0.75)
+        return PatternClass::RightLoop;
+    return PatternClass::Whorl;
+}
+
+OrientationModel make_orientation_model(Rng& rng, PatternClass cls, double cx, double cy)
+{
+    OrientationModel m;
+    m.cls = cls;
+    m.theta0 = rng.uniform(-0.08, 0.08);
+    const double core_x = cx + rng.uniform(-12.0, 12.0);
+    const double core_y = cy + rng.uniform(-10.0, 15.0);
+    // Every draw is its own statement: the order in which a compiler
+    // evaluates function arguments is unspecified, the order of draws is not.
+    switch (cls) {
+    case PatternClass::Arch:
+        m.arch_cx = core_x;
+        m.arch_cy = core_y + rng.uniform(0.0, 30.0);
+        m.arch_height = rng.uniform(25.0, 45.0);
+        m.arch_width = rng.uniform(45.0, 70.0);
+        break;
+    case PatternClass::TentedArch: {
+        m.cores.push_back(make_point(rng, core_x, core_y));
+        const double dx = rng.uniform(-6.0, 6.0);
+        const double dy = rng.uniform(35.0, 60.0);
+        m.deltas.push_back(make_point(rng, core_x + dx, core_y + dy));
+        break;
+    }
+    case PatternClass::LeftLoop:
+    case PatternClass::RightLoop: {
+        // A left loop opens to the left, so its delta lies to the lower right.
+        const double side = cls == PatternClass::LeftLoop ? 1.0 : -1.0;
+        m.cores.push_back(make_point(rng, core_x, core_y));
+        const double dx = side * rng.uniform(70.0, 110.0);
+        const double dy = rng.uniform(55.0, 95.0);
+        m.deltas.push_back(make_point(rng, core_x + dx, core_y + dy));
+        break;
+    }
+    case PatternClass::Whorl: {
+        const double half = rng.uniform(8.0, 20.0);
+        const double tilt = rng.uniform(-0.6, 0.6);
+        const double dx = half * det_sin(tilt);
+        const double dy = half * det_cos(tilt);
+        m.cores.push_back(make_point(rng, core_x - dx, core_y - dy));
+        m.cores.push_back(make_point(rng, core_x + dx, core_y + dy));
+        const double below = core_y + rng.uniform(60.0, 95.0);
+        for (double side : {-1.0, 1.0}) {
+            const double ox = side * rng.uniform(60.0, 95.0);
+            const double oy = rng.uniform(-12.0, 12.0);
+            m.deltas.push_back(make_point(rng, core_x + ox, below + oy));
+        }
+        break;
+    }
+    }
+    return m;
+}
+
+const char* pattern_name(PatternClass cls)
+{
+    switch (cls) {
+    case PatternClass::Arch: return "arch";
+    case PatternClass::TentedArch: return "tented-arch";
+    case PatternClass::LeftLoop: return "left-loop";
+    case PatternClass::RightLoop: return "right-loop";
+    case PatternClass::Whorl: return "whorl";
+    }
+    return "unknown";
+}
+
+} // namespace fpgen

@@ -1,0 +1,40 @@
+// Ridge orientation from singular points: the zero-pole model (each core
+// turns the orientation by +pi around itself, each delta by -pi), with a
+// per-point piecewise-linear correction of the angle so that loops and
+// whorls are not all perfectly round, and a closed-form field for plain
+// arches, which have no singular point.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "fpgen.h"
+#include "rng.h"
+
+namespace fpgen {
+
+struct SingularPoint {
+    double x = 0.0; // image coordinates, y down
+    double y = 0.0;
+    std::array<double, 9> correction{}; // angle offsets at -pi, -3pi/4, ..., pi
+};
+
+struct OrientationModel {
+    PatternClass cls = PatternClass::Arch;
+    std::vector<SingularPoint> cores;
+    std::vector<SingularPoint> deltas;
+    double theta0 = 0.0;      // far-field orientation
+    double arch_cx = 0.0;     // plain arch: centre, bump height and width
+    double arch_cy = 0.0;
+    double arch_height = 0.0;
+    double arch_width = 1.0;
+
+    // Ridge direction at (x, y) as an angle in [0, pi), image coordinates.
+    double at(double x, double y) const;
+};
+
+PatternClass draw_pattern_class(Rng& rng);
+// Places the singular points of `cls` around the fingertip centre (cx, cy).
+OrientationModel make_orientation_model(Rng& rng, PatternClass cls, double cx, double cy);
+
+} // namespace fpgen
