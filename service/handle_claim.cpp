@@ -17,6 +17,8 @@ void handle_Claim(DBusConnection *conn, DBusMessage *call, DBusError *err)
     // The id is only logged: the sensor is not tied to a user.
     _vllog("--rcved: id=%s claimed=%d", id, claimed);
 
+    // A worker still capturing would be left with a closed handle.
+    vlStopWorker();
     if (!claimed) {
         vlCloseDev();
         m_claimed = 0;

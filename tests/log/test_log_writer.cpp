@@ -1,0 +1,89 @@
+// What the writer thread puts into the file and onto standard output.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "log/log_internal.h"
+
+namespace {
+
+class LogWriter : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/vorl2547-logw-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        path_ = dir_ + "/vorlenfp2547.log";
+    }
+    void TearDown() override
+    {
+        unlink(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string file() const
+    {
+        std::ifstream in(path_, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    std::string dir_;
+    std::string path_;
+};
+
+TEST_F(LogWriter, FormatCharactersAreWrittenLiterally)
+{
+    testing::internal::CaptureStdout();
+    vllogWriteLine(path_.c_str(), "--rcved: id=%s%n%x");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "--rcved: id=%s%n%x\n");
+    EXPECT_EQ(file(), "--rcved: id=%s%n%x\n");
+}
+
+TEST_F(LogWriter, TextEndingInLineFeedGivesAnEmptyLine)
+{
+    testing::internal::CaptureStdout();
+    vllogWriteLine(path_.c_str(), "x\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "x\n\n");
+    EXPECT_EQ(file(), "x\n\n");
+}
+
+TEST_F(LogWriter, LinesAreAppended)
+{
+    testing::internal::CaptureStdout();
+    vllogWriteLine(path_.c_str(), "one");
+    vllogWriteLine(path_.c_str(), "");
+    vllogWriteLine(path_.c_str(), "two");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(file(), "one\n\ntwo\n");
+}
+
+TEST_F(LogWriter, MissingDirectoryStillReachesStdout)
+{
+    std::string missing = dir_ + "/gone/vorlenfp2547.log";
+    testing::internal::CaptureStdout();
+    vllogWriteLine(missing.c_str(), "still here");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "still here\n");
+    EXPECT_NE(access(missing.c_str(), F_OK), 0);
+}
+
+// A record whose text fills the field without a terminator is written up to
+// the end of the field and no further (ASan watches the heap copy).
+TEST_F(LogWriter, UnterminatedRecordStopsAtTheField)
+{
+    auto *text = new char[VLLOG_RECORD_TEXT];
+    memset(text, 'a', VLLOG_RECORD_TEXT);
+    testing::internal::CaptureStdout();
+    vllogWriteLine(path_.c_str(), text);
+    testing::internal::GetCapturedStdout();
+    delete[] text;
+    EXPECT_EQ(file(), std::string(VLLOG_RECORD_TEXT, 'a') + "\n");
+}
+
+} // namespace
