@@ -227,6 +227,12 @@ int ssUsbRxdAsyn(libusb_device_handle *, unsigned char *buf, const int *length, 
     return runTransfer(true, buf, wanted, timeoutMs);
 }
 
+bool ssUsbRxPending()
+{
+    std::lock_guard<std::mutex> guard(s_pendingLock);
+    return m_rx_transfer != nullptr;
+}
+
 int ssCancelRx()
 {
     std::lock_guard<std::mutex> guard(s_pendingLock);

@@ -73,6 +73,8 @@ int ssUsbTxAsyn(libusb_device_handle *dev, const unsigned char *data, int length
 int ssUsbRxdAsyn(libusb_device_handle *dev, unsigned char *buf, const int *length, int seconds);
 // Ends the transfer in progress with XFER_CANCELLED; any thread, returns 0.
 int ssCancelRx();
+// True while a receive is submitted and not yet collected.
+bool ssUsbRxPending();
 
 // Completion handlers and event-thread body (exposed for the record).
 void tx_cb(libusb_transfer *transfer);

@@ -1,0 +1,26 @@
+// The emulated sensor's control commands, one line each, as the control
+// socket and in-process tests send them. The answer is one line starting
+// with "ok" or "err".
+//
+//   place FILE           finger on: 8-bit PGM (>= 96x96, centre cut) or raw 13824-byte frame
+//   place-finger N [K]   generated finger N, impression K (or 0, 1, 2, ... per frame)
+//   lift                 finger off
+//   delay MS             the next frame comes MS ms after its begin-capture frame
+//   fault short|stall|ioerror   the next capture is answered with this instead
+//   queue HEX            raw bytes for the IN endpoint, ahead of anything else
+//   unplug | replug
+//   commands             every OUT transfer so far: "ok N hex hex ..."
+//   clear-commands
+//   hold-writes on|off   OUT transfers stay pending while on
+//   state                "ok plugged=1 claimed=0 driver=0 capturing=0 finger=0 frames=0"
+#pragma once
+
+#include <string>
+
+#include "sim/sim_testbed.h"
+
+namespace sim {
+
+std::string runControl(Testbed &testbed, const std::string &line);
+
+}  // namespace sim

@@ -1,0 +1,238 @@
+// The emulated USB bus: topology, plug and unplug.
+#include "sim/sim_testbed.h"
+
+#include <umockdev.h>
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+
+#include "sim/usb_topology.h"
+#include "sim/usbfs_device.h"
+
+namespace sim {
+
+struct Testbed::Impl {
+    struct Entry {
+        DeviceSpec spec;
+        int devnum;
+        std::string record;
+        std::unique_ptr<SensorDevice> usbfs;  // null for devices that are not sensors
+        bool plugged;
+    };
+
+    UMockdevTestbed *testbed = nullptr;
+    std::map<std::vector<int>, int> hubs;  // port path -> devnum
+    std::vector<Entry> devices;
+    int nextDevnum = 1;
+    mutable std::mutex lock;
+
+    void addRecord(const std::string &record)
+    {
+        GError *error = nullptr;
+        if (!umockdev_testbed_add_from_string(testbed, record.c_str(), &error)) {
+            std::string what = error ? error->message : "unknown error";
+            g_clear_error(&error);
+            throw std::runtime_error("umockdev: " + what);
+        }
+    }
+
+    // Hubs are added once and stay; each sends its add event.
+    void ensureHub(const std::vector<int> &ports, bool announce)
+    {
+        if (hubs.count(ports))
+            return;
+        if (!ports.empty())
+            ensureHub(std::vector<int>(ports.begin(), ports.end() - 1), announce);
+        const int devnum = nextDevnum++;
+        hubs[ports] = devnum;
+        addRecord(deviceRecord(ports, devnum, 0, 0));
+        if (announce)
+            umockdev_testbed_uevent(testbed, ("/sys" + sysfsPath(ports)).c_str(), "add");
+    }
+
+    void plugIn(Entry &e, bool announce)
+    {
+        if (e.usbfs)
+            e.usbfs->setPlugged(true);
+        addRecord(e.record);
+        e.plugged = true;
+        if (announce)
+            umockdev_testbed_uevent(testbed, ("/sys" + sysfsPath(e.spec.ports)).c_str(), "add");
+    }
+
+    Entry &at(int device)
+    {
+        if (device < 0 || device >= static_cast<int>(devices.size()))
+            throw std::out_of_range("no such emulated device");
+        return devices[static_cast<size_t>(device)];
+    }
+};
+
+Testbed::Testbed(const std::vector<DeviceSpec> &devices) : m(new Impl)
+{
+    m->testbed = umockdev_testbed_new();
+    if (!m->testbed)
+        throw std::runtime_error("cannot create the umockdev testbed");
+    m->ensureHub({}, false);
+    for (const DeviceSpec &spec : devices) {
+        std::lock_guard<std::mutex> guard(m->lock);
+        Impl::Entry e{spec, 0, {}, nullptr, false};
+        if (spec.ports.empty() || spec.ports.size() > 7)
+            throw std::invalid_argument("a device needs a port path of 1 to 7 ports");
+        m->ensureHub(std::vector<int>(spec.ports.begin(), spec.ports.end() - 1), false);
+        e.devnum = m->nextDevnum++;
+        e.record = deviceRecord(spec.ports, e.devnum, spec.vendor, spec.product);
+        if (spec.vendor == 0x2541 && spec.product == 0x2547) {
+            e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), spec.kernelDriver);
+            // The handler is in place before the node appears, so an open
+            // right after the add event already reaches it.
+            GError *error = nullptr;
+            if (!umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(),
+                                               e.usbfs->handler(), &error)) {
+                g_clear_error(&error);
+                throw std::runtime_error("cannot attach the usbfs handler");
+            }
+        }
+        m->devices.push_back(std::move(e));
+        Impl::Entry &added = m->devices.back();
+        if (spec.plugged)
+            m->plugIn(added, false);
+        else if (added.usbfs)
+            added.usbfs->setPlugged(false);
+    }
+}
+
+Testbed::~Testbed()
+{
+    for (auto &e : m->devices)
+        if (e.usbfs)
+            umockdev_testbed_detach_ioctl(m->testbed, e.usbfs->devNode().c_str(), nullptr);
+    g_object_unref(m->testbed);
+    m->devices.clear();
+}
+
+int Testbed::addDevice(const DeviceSpec &spec)
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    if (spec.ports.empty() || spec.ports.size() > 7)
+        throw std::invalid_argument("a device needs a port path of 1 to 7 ports");
+    m->ensureHub(std::vector<int>(spec.ports.begin(), spec.ports.end() - 1), true);
+    Impl::Entry e{spec, m->nextDevnum++, {}, nullptr, false};
+    e.record = deviceRecord(spec.ports, e.devnum, spec.vendor, spec.product);
+    if (spec.vendor == 0x2541 && spec.product == 0x2547) {
+        e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), spec.kernelDriver);
+        umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(), e.usbfs->handler(),
+                                      nullptr);
+    }
+    m->devices.push_back(std::move(e));
+    if (spec.plugged)
+        m->plugIn(m->devices.back(), true);
+    return static_cast<int>(m->devices.size()) - 1;
+}
+
+void Testbed::reset()
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    for (auto it = m->devices.rbegin(); it != m->devices.rend(); ++it) {
+        const std::string sys = "/sys" + sysfsPath(it->spec.ports);
+        if (it->plugged) {
+            if (it->usbfs)
+                it->usbfs->setPlugged(false);
+            umockdev_testbed_uevent(m->testbed, sys.c_str(), "remove");
+            umockdev_testbed_remove_device(m->testbed, sys.c_str());
+        }
+        if (it->usbfs)
+            umockdev_testbed_detach_ioctl(m->testbed, it->usbfs->devNode().c_str(), nullptr);
+    }
+    m->devices.clear();
+    // Deepest hubs first; the root hub stays.
+    for (auto it = m->hubs.rbegin(); it != m->hubs.rend();) {
+        if (it->first.empty()) {
+            ++it;
+            continue;
+        }
+        const std::string sys = "/sys" + sysfsPath(it->first);
+        umockdev_testbed_uevent(m->testbed, sys.c_str(), "remove");
+        umockdev_testbed_remove_device(m->testbed, sys.c_str());
+        it = std::make_reverse_iterator(m->hubs.erase(std::next(it).base()));
+    }
+}
+
+int Testbed::deviceCount() const
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    return static_cast<int>(m->devices.size());
+}
+
+int Testbed::firstSensor() const
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    for (size_t i = 0; i < m->devices.size(); ++i)
+        if (m->devices[i].usbfs)
+            return static_cast<int>(i);
+    return -1;
+}
+
+void Testbed::unplug(int device)
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    Impl::Entry &e = m->at(device);
+    if (!e.plugged)
+        return;
+    if (e.usbfs)
+        e.usbfs->setPlugged(false);
+    const std::string sys = "/sys" + sysfsPath(e.spec.ports);
+    // The event is built from the device's sysfs entry, so it goes first.
+    umockdev_testbed_uevent(m->testbed, sys.c_str(), "remove");
+    umockdev_testbed_remove_device(m->testbed, sys.c_str());
+    e.plugged = false;
+}
+
+void Testbed::replug(int device)
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    Impl::Entry &e = m->at(device);
+    if (!e.plugged)
+        m->plugIn(e, true);
+}
+
+bool Testbed::plugged(int device) const
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    return m->at(device).plugged;
+}
+
+SensorModel &Testbed::model(int device)
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    Impl::Entry &e = m->at(device);
+    if (!e.usbfs)
+        throw std::invalid_argument("device is not a sensor");
+    return e.usbfs->model();
+}
+
+bool Testbed::kernelDriverBound(int device) const
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    const Impl::Entry &e = m->at(device);
+    return e.usbfs && e.usbfs->kernelDriverBound();
+}
+
+bool Testbed::interfaceClaimed(int device) const
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    const Impl::Entry &e = m->at(device);
+    return e.usbfs && e.usbfs->interfaceClaimed();
+}
+
+std::string Testbed::rootDir() const
+{
+    gchar *dir = umockdev_testbed_get_root_dir(m->testbed);
+    std::string out = dir ? dir : "";
+    g_free(dir);
+    return out;
+}
+
+}  // namespace sim

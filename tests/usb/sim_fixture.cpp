@@ -1,0 +1,76 @@
+#include "tests/usb/sim_fixture.h"
+
+#include <thread>
+
+#include "usb/vlUsb.h"
+
+namespace {
+sim::Testbed *s_testbed = nullptr;
+}
+
+sim::Testbed &testbed() { return *s_testbed; }
+
+bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+int sensorsListed()
+{
+    char list[SS_DEV_LIST_SIZE] = {};
+    return ssUsblst(list, sizeof list, 0x2541, 0x2547);
+}
+
+void SimBus::SetUp() { clearLoggedLines(); }
+
+void SimBus::TearDown()
+{
+    ssUsbClose();
+    testbed().reset();
+    ASSERT_TRUE(eventually([] { return sensorsListed() == 0; })) << "devices left behind";
+}
+
+int SimBus::addSensor(std::vector<int> ports, bool kernelDriver)
+{
+    sim::DeviceSpec spec;
+    spec.ports = std::move(ports);
+    spec.kernelDriver = kernelDriver;
+    return testbed().addDevice(spec);
+}
+
+int SimBus::addOther(std::vector<int> ports)
+{
+    sim::DeviceSpec spec;
+    spec.ports = std::move(ports);
+    spec.vendor = 0x046d;
+    spec.product = 0xc31c;
+    return testbed().addDevice(spec);
+}
+
+void SimBus::waitListed(int sensors)
+{
+    ASSERT_TRUE(eventually([&] { return sensorsListed() == sensors; }))
+        << "enumeration never showed " << sensors << " sensor(s)";
+}
+
+std::string stdoutOf(const std::function<void()> &call)
+{
+    ::testing::internal::CaptureStdout();
+    call();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+int main(int argc, char **argv)
+{
+    // The testbed sets UMOCKDEV_DIR, so it comes before any other thread.
+    static sim::Testbed bed(std::vector<sim::DeviceSpec>{});
+    s_testbed = &bed;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
