@@ -1,9 +1,11 @@
 """Start-up of the daemon: the name, the start-up lines, where the log goes."""
 
-import os
 import re
 
-from conftest import Daemon, call, daemon_argv
+import dbus
+
+from conftest import POLICY_FILE, PROPS, Daemon, call, daemon_argv
+from privbus import PrivateBus
 
 START_LINES = re.compile(r"\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\n1\.0\.9\nuse normal\n")
 
@@ -26,24 +28,21 @@ class TestStartup:
             second.stop()
 
     def test_first_daemon_keeps_the_name(self, bus, daemon):
-        assert call(bus, "Get", "ss", ["", "Name"], interface="org.freedesktop.DBus.Properties") \
+        assert call(bus, "Get", "ss", ["", "Name"], interface=PROPS) \
             == "Vorl2547"
 
-    def test_missing_log_directory_leaves_stdout(self, private_bus, bus, daemon_wrapper):
+    def test_missing_log_directory_leaves_stdout(self, daemon_wrapper, tmp_path):
         # Its own bus: the class's daemon holds the name on the shared one.
-        from privbus import PrivateBus
-        from conftest import POLICY_FILE
-        import dbus
         with PrivateBus(POLICY_FILE) as other:
             d = Daemon(other.address, daemon_argv(wrapper=daemon_wrapper),
-                       log_file="/nonexistent-vorl2547-dir/sub/vorlenfp2547.log").start()
+                       log_file=str(tmp_path / "missing" / "vorlenfp2547.log")).start()
             try:
                 client = dbus.bus.BusConnection(other.address)
                 d.wait_owned(client)
                 assert call(client, "Get", "ss", ["", "Type"],
-                            interface="org.freedesktop.DBus.Properties") == 2
+                            interface=PROPS) == 2
                 d.wait_log("--rcved: interface= property=Type", source=d.stdout)
-                assert not os.path.exists("/nonexistent-vorl2547-dir")
+                assert not (tmp_path / "missing").exists()
                 client.close()
             finally:
                 d.stop()
