@@ -1,0 +1,21 @@
+#include "create.h"
+
+#include <memory>
+
+#include "debug_sink.h"
+#include "quantise.h"
+#include "ridge_filter.h"
+
+namespace fpalg {
+
+CreateResult create_template(const std::uint16_t *image, Template &t, int &foreground_blocks) {
+    auto ridges = std::make_unique<RidgeImage>();
+    band_pass(image, *ridges);
+    t = Template{};
+    t.view_count = 1;
+    foreground_blocks = quantise_view(*ridges, t.views[0]);
+    debug::view(t.views[0]);
+    return foreground_blocks >= params::kMinForegroundBlocks ? CreateResult::made : CreateResult::blank;
+}
+
+}  // namespace fpalg

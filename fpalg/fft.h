@@ -1,0 +1,21 @@
+// A small fixed-size 2-D complex FFT (64 x 64) for the phase-only
+// correlation. Only alignment uses it; no stored byte depends on it.
+#pragma once
+
+#include <array>
+
+#include "params.h"
+
+namespace fpalg {
+
+inline constexpr int kFftPixels = params::kFftSide * params::kFftSide;
+
+struct Spectrum {
+    std::array<float, kFftPixels> re{};
+    std::array<float, kFftPixels> im{};
+};
+
+// In place; inverse = true computes the unscaled inverse transform.
+void fft2d(Spectrum &s, bool inverse);
+
+}  // namespace fpalg

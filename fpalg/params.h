@@ -1,0 +1,65 @@
+// Every tuning constant of the matcher, grouped by the stage that uses it.
+// Stage code holds no bare numbers; change a value here and re-run the bench.
+#pragma once
+
+#include <cstdint>
+
+namespace fpalg::params {
+
+// Image geometry: the sensor delivers 96 x 96 samples of 10 bits.
+inline constexpr int kSide = 96;
+inline constexpr int kPixels = kSide * kSide;
+inline constexpr int kMaxSample = 1023;
+
+// Band-pass: a small binomial blur removes pixel noise, a wide box blur
+// (three passes) estimates the background; their difference keeps ridges.
+inline constexpr int kBackgroundBoxRadius = 4;  // three passes ~ sigma 4.5 px
+inline constexpr int kEnergyBoxRadius = 6;      // local ridge energy, two passes
+
+// Quantisation of the band-passed ridges into two bits: sign, and whether
+// the magnitude exceeds this fraction (in 1/16) of the local RMS.
+inline constexpr int kLevelThreshold16 = 14;
+
+// Foreground: 8 x 8 blocks whose ridge energy exceeds this share (in 1/64)
+// of the 90th percentile block, and an absolute floor for blank images.
+inline constexpr int kMaskBlock = 8;
+inline constexpr int kMaskGrid = kSide / kMaskBlock;
+inline constexpr int kMaskRelative64 = 10;
+inline constexpr int kMaskEnergyFloor = 24;     // mean squared band value, 10-bit units
+// A capture with fewer foreground blocks than this is refused.
+inline constexpr int kMinForegroundBlocks = 40;
+
+// Template capacity: nine enrollment views and two renewal slots.
+inline constexpr int kEnrollViews = 9;
+inline constexpr int kMaxViews = 11;
+
+// Coarse alignment: phase-only correlation at half resolution over rotations.
+inline constexpr int kHalf = kSide / 2;
+inline constexpr int kFftSide = 64;
+inline constexpr int kAngleStepDeciDeg = 30;
+inline constexpr int kAngleCount = 31;           // -45 .. +45 degrees
+inline constexpr int kProfileBins = 60;          // ridge-direction histogram, 3 degrees a bin
+inline constexpr int kAnglesPerView = 30;         // rotations correlated per view, by histogram agreement
+inline constexpr int kPocBandLow = 3;            // frequency band kept, in FFT bins
+inline constexpr int kPocBandHigh = 22;
+inline constexpr int kMinOverlapHalfPx = 20;     // shifts leaving less than this (per axis) are skipped
+inline constexpr int kCandidates = 3;            // alignments handed to verification
+
+// Verification at full resolution.
+inline constexpr int kRefineRadius = 1;          // px, global shift refinement
+inline constexpr int kBlock = 16;                // px, local correlation blocks
+inline constexpr int kBlockGrid = kSide / kBlock;
+inline constexpr int kBlockShift = 1;            // px, local distortion allowance
+inline constexpr int kBlockMinValid = 160;       // of 256 pixels valid in both images
+inline constexpr float kBlockGoodNcc = 0.45f;
+inline constexpr int kMinOverlapPx = 1200;
+
+// Merge: a capture that repeats a stored view this closely adds nothing.
+inline constexpr int kDuplicateOverlapPx = 7800;
+inline constexpr float kDuplicateNcc = 0.9f;
+
+// Renewal folds a probe in only far above the match threshold.
+inline constexpr int kMatchThreshold = 45;
+inline constexpr int kRenewMinScore = 70;
+
+}  // namespace fpalg::params

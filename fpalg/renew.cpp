@@ -1,0 +1,58 @@
+#include "renew.h"
+
+#include <memory>
+
+namespace fpalg {
+namespace {
+
+struct LastMatch {
+    bool valid = false;
+    Template stored, probe;
+    ScoreParts parts;
+};
+
+LastMatch &last() {
+    thread_local std::unique_ptr<LastMatch> m = std::make_unique<LastMatch>();
+    return *m;
+}
+
+// The renewal slot to overwrite: a free one, else the renewal view that
+// matched least often.
+int renewal_slot(const Template &t) {
+    if (t.view_count < params::kMaxViews) return t.view_count;
+    int slot = -1;
+    for (int i = 0; i < t.view_count; ++i)
+        if (t.views[i].origin == 1 && (slot < 0 || t.views[i].hits < t.views[slot].hits)) slot = i;
+    return slot;
+}
+
+}  // namespace
+
+void remember_match(const Template *stored, const Template *probe, const ScoreParts &parts) {
+    LastMatch &m = last();
+    m.valid = stored && probe && parts.score > params::kMatchThreshold;
+    if (!m.valid) return;
+    m.stored = *stored;
+    m.probe = *probe;
+    m.parts = parts;
+}
+
+RenewResult renew_last_match(Template &out) {
+    LastMatch &m = last();
+    if (!m.valid) return RenewResult::no_match;
+    m.valid = false;    // one renewal per match
+    if (m.parts.score < params::kRenewMinScore) return RenewResult::too_weak;
+    out = m.stored;
+    View &hit = out.views[m.parts.view];
+    if (hit.hits < 0xFFFF) ++hit.hits;
+    const int slot = renewal_slot(out);
+    if (slot < 0) return RenewResult::too_weak;
+    out.views[slot] = m.probe.views[0];
+    out.views[slot].origin = 1;
+    out.views[slot].hits = 0;
+    if (slot == out.view_count) ++out.view_count;
+    if (out.renewals < 0xFFFF) ++out.renewals;
+    return RenewResult::renewed;
+}
+
+}  // namespace fpalg

@@ -1,0 +1,21 @@
+// The partial terms of one comparison, kept so that a score can explain
+// itself (the tool prints and draws them).
+#pragma once
+
+namespace fpalg {
+
+struct ScoreParts {
+    int view = -1;              // stored view the probe landed on
+    int angle_deci = 0;         // probe rotation, tenths of a degree
+    int dy = 0, dx = 0;         // probe pixel p lies on view pixel p + (dy, dx)
+    float peak = 0.0f;          // coarse correlation peak
+    int overlap_px = 0;         // pixels valid in both
+    float ncc = 0.0f;           // correlation over the whole overlap
+    int blocks = 0;             // blocks compared
+    int good_blocks = 0;        // blocks whose local correlation is convincing
+    float block_ncc = 0.0f;     // mean local correlation of compared blocks
+    float raw = 0.0f;           // combined evidence before calibration
+    int score = 0;              // calibrated score, 0..100
+};
+
+}  // namespace fpalg

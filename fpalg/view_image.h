@@ -1,0 +1,24 @@
+// Float images the matcher works on, decoded from stored views: ridge
+// values with the background set to zero, and a pixel weight (0 or 1).
+#pragma once
+
+#include <array>
+
+#include "template_format.h"
+
+namespace fpalg {
+
+using FloatImage = std::array<float, params::kPixels>;
+
+struct RidgeView {
+    FloatImage value{};
+    FloatImage weight{};
+};
+
+void decode_ridges(const View &view, RidgeView &out);
+
+// The same ridges rotated by `deci_degrees` tenths of a degree about the
+// image centre (bilinear); pixels that fall outside get weight 0.
+void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out);
+
+}  // namespace fpalg
