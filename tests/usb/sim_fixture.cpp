@@ -10,13 +10,14 @@ sim::Testbed *s_testbed = nullptr;
 
 sim::Testbed &testbed() { return *s_testbed; }
 
-bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds limit)
+bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds limit,
+                std::chrono::microseconds step)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!cond()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(step);
     }
     return true;
 }

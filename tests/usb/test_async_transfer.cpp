@@ -43,7 +43,7 @@ protected:
     std::future<int> pendingReceive(std::vector<uint8_t> &buf, int seconds = 3)
     {
         auto f = std::async(std::launch::async, [this, &buf, seconds] { return receive(buf, seconds); });
-        EXPECT_TRUE(eventually([] { return ssUsbRxPending(); }, 5000ms));
+        EXPECT_TRUE(eventually([] { return ssUsbRxPending(); }, 5000ms, 200us));
         return f;
     }
     int m_dev = 0;
