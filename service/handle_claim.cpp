@@ -5,15 +5,11 @@
 
 void handle_Claim(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_claim");
-    dbus_error_free(err);
     const char *id = nullptr;
     dbus_bool_t claimed = FALSE;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &claimed,
-                               DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_claim", DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN,
+                     &claimed, DBUS_TYPE_INVALID))
         return;
-    }
     // The id is only logged: the sensor is not tied to a user.
     _vllog("--rcved: id=%s claimed=%d", id, claimed);
 

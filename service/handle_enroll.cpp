@@ -6,15 +6,11 @@
 
 void handle_Enroll(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_Enroll");
-    dbus_error_free(err);
     const char *id = nullptr;
     const char *finger = nullptr;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
-                               DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_Enroll", DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING,
+                     &finger, DBUS_TYPE_INVALID))
         return;
-    }
     _vllog("--rcved: id=%s, finger=%s", id, finger);
     if (!vlPassClaimGate(conn, call, err))
         return;
@@ -25,8 +21,8 @@ void handle_Enroll(DBusConnection *conn, DBusMessage *call, DBusError *err)
 
 void handle_StopEnroll(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_StopEnroll");
-    dbus_error_free(err);
+    if (!vlBeginCall(conn, call, err, "handle_StopEnroll", DBUS_TYPE_INVALID))
+        return;
     if (!vlPassClaimGate(conn, call, err))
         return;
     vlStopEnroll();

@@ -6,15 +6,11 @@
 
 void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_DeleteFinger");
-    dbus_error_free(err);
     const char *id = nullptr;
     const char *finger = nullptr;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
-                               DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_DeleteFinger", DBUS_TYPE_STRING, &id,
+                     DBUS_TYPE_STRING, &finger, DBUS_TYPE_INVALID))
         return;
-    }
     _vllog("--rcved: id=%s finger=%s", id, finger);
     vlReplyResult(conn, call, err, vlDelFp(id, finger), "DeleteFinger fail.");
 }
@@ -23,13 +19,10 @@ void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err
 // left to delete.
 void handle_DeleteAllFingers(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_DeleteAllFingers");
-    dbus_error_free(err);
     const char *id = nullptr;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_DeleteAllFingers", DBUS_TYPE_STRING, &id,
+                     DBUS_TYPE_INVALID))
         return;
-    }
     _vllog("--rcved: id=%s", id);
     vlDelAllFp(id);
     vlReplyEmpty(conn, call);
@@ -37,16 +30,12 @@ void handle_DeleteAllFingers(DBusConnection *conn, DBusMessage *call, DBusError 
 
 void handle_RenameFinger(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_RenameFinger");
-    dbus_error_free(err);
     const char *id = nullptr;
     const char *finger = nullptr;
     const char *newname = nullptr;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
-                               DBUS_TYPE_STRING, &newname, DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_RenameFinger", DBUS_TYPE_STRING, &id,
+                     DBUS_TYPE_STRING, &finger, DBUS_TYPE_STRING, &newname, DBUS_TYPE_INVALID))
         return;
-    }
     _vllog("--rcved: id=%s finger=%s newname=%s", id, finger, newname);
     vlReplyResult(conn, call, err, vlRenameFp(id, finger, newname), "RenameFinger fail.");
 }

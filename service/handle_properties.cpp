@@ -69,15 +69,11 @@ static void replyValue(DBusConnection *conn, DBusMessage *call, const VlProperty
 
 void handle_GetProperty(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_GetProperty");
-    dbus_error_free(err);
     const char *interface = nullptr;
     const char *property = nullptr;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING,
-                               &property, DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_GetProperty", DBUS_TYPE_STRING, &interface,
+                     DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID))
         return;
-    }
     // The interface is not looked at: every property belongs to the device.
     _vllog("--rcved: interface=%s property=%s", interface, property);
 
@@ -90,13 +86,10 @@ void handle_GetProperty(DBusConnection *conn, DBusMessage *call, DBusError *err)
 
 void handle_GetAllProperty(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_GetAllProperty");
-    dbus_error_free(err);
     const char *interface = nullptr;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &interface, DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_GetAllProperty", DBUS_TYPE_STRING, &interface,
+                     DBUS_TYPE_INVALID))
         return;
-    }
     _vllog("--rcved: interface=%s ", interface);
     vlReplyEmpty(conn, call);
 }

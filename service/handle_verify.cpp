@@ -6,13 +6,10 @@
 
 void handle_Verify(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_Verify");
-    dbus_error_free(err);
     const char *finger = nullptr;
-    if (!dbus_message_get_args(call, err, DBUS_TYPE_STRING, &finger, DBUS_TYPE_INVALID)) {
-        vlReplyError(conn, call, err);
+    if (!vlBeginCall(conn, call, err, "handle_Verify", DBUS_TYPE_STRING, &finger,
+                     DBUS_TYPE_INVALID))
         return;
-    }
     _vllog("--rcved: finger=%s", finger);
     if (!vlPassClaimGate(conn, call, err))
         return;
@@ -22,8 +19,8 @@ void handle_Verify(DBusConnection *conn, DBusMessage *call, DBusError *err)
 // Not gated: a screen locker may stop whatever is running at any time.
 void handle_StopVerify(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
-    vllogstr("handle_StopVerify");
-    dbus_error_free(err);
+    if (!vlBeginCall(conn, call, err, "handle_StopVerify", DBUS_TYPE_INVALID))
+        return;
     vlStopVerify();
     vlReplyEmpty(conn, call);
 }

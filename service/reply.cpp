@@ -1,4 +1,6 @@
 // Method returns and error replies.
+#include <cstdarg>
+
 #include "log/log.h"
 #include "service/vorl2547_svr.h"
 
@@ -49,4 +51,18 @@ bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err)
         return true;
     vlReplyFailed(conn, call, err, "not claimed.");
     return false;
+}
+
+bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *entryLine,
+                 int firstArgType, ...)
+{
+    vllogstr(entryLine);
+    dbus_error_free(err);
+    va_list args;
+    va_start(args, firstArgType);
+    dbus_bool_t parsed = dbus_message_get_args_valist(call, err, firstArgType, args);
+    va_end(args);
+    if (!parsed)
+        vlReplyError(conn, call, err);
+    return parsed;
 }

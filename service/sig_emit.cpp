@@ -35,22 +35,25 @@ static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigA
     return RES_SUCCESS;
 }
 
-static const char *orEmpty(const char *id) { return id != nullptr ? id : ""; }
+using Encoder = void (*)(const char *id, int32_t status, int32_t detail, VlSigArgs *out);
+
+// Logs the event as passed, before any encoding ("EnrollStatus alice 2 9").
+static int32_t reportStatus(const char *member, Encoder encode, const char *id, int32_t status,
+                            int32_t detail)
+{
+    DBusConnection *conn = m_conn;
+    _vllog("%s %s %d %d", member, id != nullptr ? id : "", status, detail);
+    VlSigArgs args;
+    encode(id, status, detail, &args);
+    return emitStatus(conn, member, args);
+}
 
 int32_t vlSigEnrollStatus(const char *id, int32_t status, int32_t detail)
 {
-    DBusConnection *conn = m_conn;
-    _vllog("EnrollStatus %s %d %d", orEmpty(id), status, detail);
-    VlSigArgs args;
-    vlEncodeEnrollStatus(id, status, detail, &args);
-    return emitStatus(conn, "EnrollStatus", args);
+    return reportStatus("EnrollStatus", vlEncodeEnrollStatus, id, status, detail);
 }
 
 int32_t vlSigVerifyStatus(const char *id, int32_t status, int32_t detail)
 {
-    DBusConnection *conn = m_conn;
-    _vllog("VerifyStatus %s %d %d", orEmpty(id), status, detail);
-    VlSigArgs args;
-    vlEncodeVerifyStatus(id, status, detail, &args);
-    return emitStatus(conn, "VerifyStatus", args);
+    return reportStatus("VerifyStatus", vlEncodeVerifyStatus, id, status, detail);
 }

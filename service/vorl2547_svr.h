@@ -33,6 +33,13 @@ void vlReplyFailed(DBusConnection *conn, DBusMessage *call, DBusError *err, cons
 void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int result,
                    const char *failText);
 
+// The first steps of every handler: log its entry line, reset the error
+// record and parse the in-arguments (pairs of type and pointer, ended by
+// DBUS_TYPE_INVALID). On a parse failure the call gets the parser's error and
+// the result is false.
+bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *entryLine,
+                 int firstArgType, ...);
+
 // Enroll, StopEnroll and Verify need a claimed sensor. Sends "not claimed."
 // and returns false when there is none.
 bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err);

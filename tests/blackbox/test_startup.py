@@ -56,3 +56,17 @@ class TestStartup:
             assert "Connection Error(" in d.log()
         finally:
             d.stop()
+
+
+class TestWithoutPolicy:
+    def test_name_request_refused_by_the_bus(self, daemon_wrapper, tmp_path):
+        # A system bus that has not been told about the daemon.
+        empty = tmp_path / "empty.conf"
+        empty.write_text("<busconfig></busconfig>\n")
+        with PrivateBus(str(empty)) as bare:
+            d = Daemon(bare.address, daemon_argv(wrapper=daemon_wrapper)).start()
+            try:
+                assert d.wait_exit() == 1
+                assert "Requece name error(" in d.log()
+            finally:
+                d.stop()

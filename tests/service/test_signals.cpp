@@ -19,6 +19,19 @@ struct Row {
 
 const char *const CALLER = "alice";
 
+template <size_t N>
+void expectRows(void (*encode)(const char *, int32_t, int32_t, VlSigArgs *), const Row (&rows)[N])
+{
+    for (const Row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.status << "," << r.detail);
+        VlSigArgs a;
+        encode(CALLER, r.status, r.detail, &a);
+        EXPECT_STREQ(a.id, r.id);
+        EXPECT_EQ(a.status, r.sentStatus);
+        EXPECT_STREQ(a.text, r.text);
+    }
+}
+
 TEST(EnrollStatusEncoding, EveryRow)
 {
     const Row rows[] = {
@@ -42,14 +55,7 @@ TEST(EnrollStatusEncoding, EveryRow)
         {-1, 0, CALLER, 4, ""},
         {INT_MIN, 0, CALLER, 4, ""},
     };
-    for (const Row &r : rows) {
-        SCOPED_TRACE(testing::Message() << r.status << "," << r.detail);
-        VlSigArgs a;
-        vlEncodeEnrollStatus(CALLER, r.status, r.detail, &a);
-        EXPECT_STREQ(a.id, r.id);
-        EXPECT_EQ(a.status, r.sentStatus);
-        EXPECT_STREQ(a.text, r.text);
-    }
+    expectRows(vlEncodeEnrollStatus, rows);
 }
 
 // The product wraps as 32-bit arithmetic would, without a signed overflow
@@ -78,14 +84,7 @@ TEST(VerifyStatusEncoding, EveryRow)
         {9, 0, "", 4, ""},
         {-1, 0, "", 4, ""},
     };
-    for (const Row &r : rows) {
-        SCOPED_TRACE(testing::Message() << r.status << "," << r.detail);
-        VlSigArgs a;
-        vlEncodeVerifyStatus(CALLER, r.status, r.detail, &a);
-        EXPECT_STREQ(a.id, r.id);
-        EXPECT_EQ(a.status, r.sentStatus);
-        EXPECT_STREQ(a.text, r.text);
-    }
+    expectRows(vlEncodeVerifyStatus, rows);
 }
 
 TEST(StatusEncoding, NullIdIsSentEmpty)
