@@ -65,11 +65,6 @@ protected:
 
 std::string LogChannel::path_;
 
-TEST_F(LogChannel, TakesThePathFromTheEnvironment)
-{
-    EXPECT_EQ(std::string(vllogPath()), path_);
-}
-
 TEST_F(LogChannel, LinesArriveInOrder)
 {
     size_t start = fileSize();

@@ -54,16 +54,6 @@ TEST_F(LogWriter, TextEndingInLineFeedGivesAnEmptyLine)
     EXPECT_EQ(file(), "x\n\n");
 }
 
-TEST_F(LogWriter, LinesAreAppended)
-{
-    testing::internal::CaptureStdout();
-    vllogWriteLine(path_.c_str(), "one");
-    vllogWriteLine(path_.c_str(), "");
-    vllogWriteLine(path_.c_str(), "two");
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(file(), "one\n\ntwo\n");
-}
-
 TEST_F(LogWriter, MissingDirectoryStillReachesStdout)
 {
     std::string missing = dir_ + "/gone/vorlenfp2547.log";
