@@ -7,7 +7,10 @@ import pytest
 
 from conftest import IFACE, PROPS
 
-HELPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "unprivileged_call.py")
+# Passed as source text: the checkout may sit where nobody cannot read
+# (a clone under /root).
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "unprivileged_call.py")) as f:
+    HELPER_SOURCE = f.read()
 
 
 def unprivileged(bus_address, interface, member, signature="", *args):
@@ -15,7 +18,7 @@ def unprivileged(bus_address, interface, member, signature="", *args):
            "PATH": "/usr/bin:/bin"}
     out = subprocess.run(
         ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-         "/usr/bin/python3", HELPER, interface, member, signature, *args],
+         "/usr/bin/python3", "-c", HELPER_SOURCE, interface, member, signature, *args],
         env=env, capture_output=True, text=True, timeout=30, cwd="/")
     assert out.returncode == 0, out.stderr
     return out.stdout.strip()
