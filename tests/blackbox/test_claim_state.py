@@ -55,6 +55,23 @@ class TestSensorPlugged:
         assert claim(bus, False) is None
 
 
+    def test_unplug_while_capturing_ends_the_capture_and_replug_recovers(self, bus, daemon,
+                                                                         sensor):
+        assert claim(bus, True) is None
+        assert call(bus, "Enroll", "ss", ["tester", "left-thumb"]) is None
+        assert wait_until(lambda: sensor.state()["capturing"] == "1", 10)
+        sensor("unplug")
+        # The pending receive fails, the next begin-capture cannot be sent,
+        # and the run ends; the daemon stays up.
+        daemon.wait_log("enroll tx fail", timeout=10)
+        assert daemon.proc.poll() is None
+        assert claim(bus, False) is None
+        sensor("replug")
+        assert wait_until(lambda: state(bus) == 1, 10)
+        assert claim(bus, True) is None
+        assert claim(bus, False) is None
+
+
 class TestKernelDriverHoldsTheSensor:
     SIM_ARGS = ["--kernel-driver"]
 
