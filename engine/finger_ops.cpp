@@ -106,7 +106,10 @@ int vlDelAllFp(const char *id)
         int removed = 0;
         for (const char *name = names; count-- > 0; name += std::strlen(name) + 1) {
             char path[VL_PATH_SIZE];
-            std::snprintf(path, sizeof path, "%s%s", userDir, name);
+            // A cut path would name some other file.
+            int n = std::snprintf(path, sizeof path, "%s%s", userDir, name);
+            if (n < 0 || static_cast<std::size_t>(n) >= sizeof path)
+                continue;
             _vllog("del %s\n", path);
             if (remove(path) == 0)
                 ++removed;
