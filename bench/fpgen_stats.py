@@ -131,7 +131,8 @@ def orientation(img, sigma):
 def enhance(img, mask, period):
     """Oriented Gabor filtering at the image's ridge period (16 directions)."""
     theta = orientation(img, 5.0)
-    norm = (img - box(img, 8)) / (np.sqrt(box((img - box(img, 8)) ** 2, 8)) + 1e-3)
+    centred = img - box(img, 8)
+    norm = centred / (np.sqrt(np.maximum(box(centred ** 2, 8), 0.0)) + 1e-3)
     h, w = img.shape
     ph, pw = h + 32, w + 32
     F = np.fft.rfft2(np.pad(norm, 16, mode='reflect'), s=(ph, pw))

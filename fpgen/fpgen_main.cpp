@@ -161,9 +161,10 @@ int run_batch(const Options& o)
                  "Dataset: vorl2547-fpgen synthetic fingerprints (seed %u)\n"
                  "Files: %d x 8-bit grayscale binary PGM (P5), name = <finger>_<impression>.pgm\n"
                  "Fingers x impressions: %d x %d (fingers 1..%d, impressions 1..%d)\n"
-                 "Image size (WxH): %dx%d px; resolution: 500 dpi\n",
+                 "Image size (WxH): %dx%d px; resolution: 500 dpi\n"
+                 "campaign: vorl2547-fpgen-%u (sets of one seed share fingers)\n",
                  static_cast<unsigned>(o.seed), o.fingers * o.impressions, o.fingers, o.impressions, o.fingers,
-                 o.impressions, w, h);
+                 o.impressions, w, h, static_cast<unsigned>(o.seed));
     if (std::fclose(f) != 0)
         fail(readme + ": write failed");
     return 0;

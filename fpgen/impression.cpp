@@ -18,25 +18,79 @@ namespace {
 constexpr uint64_t kStreamImpression = 16;
 constexpr double kDegree = kPi / 180.0;
 
+uint64_t impression_key(uint32_t seed, int finger, int impression)
+{
+    return stream_key(seed, static_cast<uint64_t>(finger), static_cast<uint64_t>(impression), kStreamImpression);
+}
+
 double smoothstep01(double t)
 {
     t = std::clamp(t, 0.0, 1.0);
     return t * t * (3.0 - 2.0 * t);
 }
 
-struct Rotation {
-    double c, s;
-    explicit Rotation(double angle) : c(det_cos(angle)), s(det_sin(angle)) {}
-    void apply(double& x, double& y) const
-    {
-        const double rx = c * x - s * y;
-        const double ry = s * x + c * y;
-        x = rx;
-        y = ry;
-    }
-};
-
 } // namespace
+
+Rotation::Rotation(double angle) : c(det_cos(angle)), s(det_sin(angle)) {}
+
+void Rotation::apply(double& x, double& y) const
+{
+    const double rx = c * x - s * y;
+    const double ry = s * x + c * y;
+    x = rx;
+    y = ry;
+}
+
+Placement draw_placement(Rng& rng, const Master& m, int w, int h)
+{
+    Placement p;
+    p.half_w = w * 0.5;
+    p.half_h = h * 0.5;
+    // Rotation, and a shift that grows with the window so small windows
+    // still overlap from one impression to the next.
+    p.place = Rotation(rng.uniform(-20.0, 20.0) * kDegree);
+    const double shift = std::min(40.0, 10.0 + 0.1 * std::min(w, h));
+    p.ox = m.cx + rng.uniform(-shift, shift);
+    p.oy = m.cy + 8.0 + rng.uniform(-shift, shift);
+    // Plastic distortion: the skin inside the contact core sticks to the
+    // glass; beyond it a twist and drag of the finger move the skin more and
+    // more, fully outside core + transition band.
+    p.core_x = rng.uniform(-0.12, 0.12) * w;
+    p.core_y = rng.uniform(-0.12, 0.12) * h;
+    p.core_r = rng.uniform(18.0, 40.0);
+    p.band = rng.uniform(45.0, 90.0);
+    p.twist = Rotation(rng.uniform(-6.0, 6.0) * kDegree);
+    p.drag_x = rng.uniform(-6.0, 6.0);
+    p.drag_y = rng.uniform(-6.0, 6.0);
+    return p;
+}
+
+void Placement::to_master(int u, int v, double& mx, double& my) const
+{
+    double px = u + 0.5 - half_w;
+    double py = v + 0.5 - half_h;
+    const double dx = px - core_x;
+    const double dy = py - core_y;
+    const double dist = std::sqrt(dx * dx + dy * dy);
+    const double k = smoothstep01((dist - core_r) / band);
+    if (k > 0.0) {
+        double tx = dx;
+        double ty = dy;
+        twist.apply(tx, ty);
+        px += k * (tx + drag_x - dx);
+        py += k * (ty + drag_y - dy);
+    }
+    place.apply(px, py);
+    mx = px + ox;
+    my = py + oy;
+}
+
+Placement impression_placement(uint32_t seed, int finger, int impression, int w, int h)
+{
+    const auto master = cached_master(seed, finger);
+    Rng rng(impression_key(seed, finger, impression));
+    return draw_placement(rng, *master, w, h);
+}
 
 void check_size(int w, int h)
 {
@@ -52,32 +106,16 @@ std::vector<double> render_intensity(uint32_t seed, int finger, int impression, 
     check_size(w, h);
     const auto master = cached_master(seed, finger);
     const Master& m = *master;
-    Rng rng(stream_key(seed, static_cast<uint64_t>(finger), static_cast<uint64_t>(impression), kStreamImpression));
+    Rng rng(impression_key(seed, finger, impression));
 
-    // Placement: rotation, and a shift that grows with the window so small
-    // windows still overlap from one impression to the next.
-    const Rotation place(rng.uniform(-20.0, 20.0) * kDegree);
-    const double shift = std::min(40.0, 10.0 + 0.1 * std::min(w, h));
-    const double ox = m.cx + rng.uniform(-shift, shift);
-    const double oy = m.cy + 8.0 + rng.uniform(-shift, shift);
-
-    // Plastic distortion: the skin inside the contact core sticks to the
-    // glass; beyond it, a twist and drag of the finger move the skin more and
-    // more, fully outside core + transition band.
-    const double core_x = rng.uniform(-0.12, 0.12) * w;
-    const double core_y = rng.uniform(-0.12, 0.12) * h;
-    const double core_r = rng.uniform(18.0, 40.0);
-    const double band = rng.uniform(45.0, 90.0);
-    const Rotation twist(rng.uniform(-6.0, 6.0) * kDegree);
-    const double drag_x = rng.uniform(-6.0, 6.0);
-    const double drag_y = rng.uniform(-6.0, 6.0);
+    const Placement place = draw_placement(rng, m, w, h);
 
     // Partial contact: the pressed area is an ellipse that need not cover
     // the whole fingertip, with a ragged border.
-    const double contact_x = m.cx + rng.uniform(-0.25, 0.25) * m.half_width;
-    const double contact_y = m.cy + rng.uniform(-0.2, 0.2) * m.half_top;
+    const double contact_x = m.cx + rng.uniform(-0.15, 0.15) * m.half_width;
+    const double contact_y = m.cy + rng.uniform(-0.1, 0.15) * m.half_top;
     const double contact_rx = m.half_width * rng.uniform(0.85, 1.2);
-    const double contact_ry = m.half_top * rng.uniform(0.85, 1.25);
+    const double contact_ry = m.half_top * rng.uniform(1.0, 1.4);
 
     // Pressure and moisture: negative bias thins ridges and breaks them
     // (dry, light touch); positive bias thickens them and fills valleys with
@@ -99,28 +137,14 @@ std::vector<double> render_intensity(uint32_t seed, int finger, int impression, 
     std::vector<double> out(static_cast<size_t>(w) * h);
     for (int v = 0; v < h; ++v) {
         for (int u = 0; u < w; ++u) {
-            double px = u + 0.5 - w * 0.5;
-            double py = v + 0.5 - h * 0.5;
-            // Distort around the contact core, in window coordinates.
-            const double dx = px - core_x;
-            const double dy = py - core_y;
-            const double dist = std::sqrt(dx * dx + dy * dy);
-            const double k = smoothstep01((dist - core_r) / band);
-            if (k > 0.0) {
-                double tx = dx;
-                double ty = dy;
-                twist.apply(tx, ty);
-                px += k * (tx + drag_x - dx);
-                py += k * (ty + drag_y - dy);
-            }
-            place.apply(px, py);
-            const double mx = px + ox;
-            const double my = py + oy;
+            double mx = 0.0;
+            double my = 0.0;
+            place.to_master(u, v, mx, my);
 
             const double cxn = (mx - contact_x) / contact_rx;
             const double cyn = (my - contact_y) / contact_ry;
             const double cr = std::sqrt(cxn * cxn + cyn * cyn) + 0.08 * ragged.at(mx, my);
-            const double pressed = smoothstep01((1.0 - cr) * 6.0) * m.inside(mx, my);
+            const double pressed = smoothstep01((1.0 - cr) * 12.0) * m.inside(mx, my);
 
             double b = bias + 0.15 * moisture.at(u, v) + roughness * rough.at(u, v);
             const double s = speckle.at(u, v);

@@ -76,7 +76,7 @@ Master make_master(uint32_t seed, int finger, int w, int h)
     const double scale = std::min(w / static_cast<double>(kMasterWidth), h / static_cast<double>(kMasterHeight));
     m.cx = w * 0.5 + shape.uniform(-6.0, 6.0) * scale;
     m.cy = h * 0.47 + shape.uniform(-6.0, 6.0) * scale;
-    m.half_width = shape.uniform(115.0, 140.0) * scale;
+    m.half_width = shape.uniform(122.0, 148.0) * scale;
     m.half_top = m.half_width * shape.uniform(1.1, 1.3);
     m.half_bottom = m.half_top * 1.8;
 

@@ -12,9 +12,9 @@
 namespace fpgen {
 
 // Canvas of the cached masters impressions are cut from: a fingertip of
-// about 16 x 21 mm at 500 dpi, with a margin.
-constexpr int kMasterWidth = 320;
-constexpr int kMasterHeight = 416;
+// about 17 x 22 mm at 500 dpi, with a margin.
+constexpr int kMasterWidth = 336;
+constexpr int kMasterHeight = 432;
 
 struct Master {
     int width = 0;
