@@ -11,8 +11,14 @@
 // are cached (a few at a time) so that successive impressions of one finger
 // only pay for the warp.
 //
-// Invalid arguments (negative finger or impression numbers, sizes outside
-// 1..kMaxSide) throw std::invalid_argument.
+// Fingers and impressions are numbered from 0 here (the command line's
+// 1-based "finger N, impression K" is finger N-1, impression K-1). Any
+// non-negative number is valid: there is no fixed population. Invalid
+// arguments (negative numbers, sizes outside 1..kMaxSide) throw
+// std::invalid_argument.
+//
+// Typical costs on one core: growing a master about 40-70 ms (once per
+// finger), rendering a 96x96 impression from it about 1 ms.
 #pragma once
 
 #include <array>

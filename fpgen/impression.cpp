@@ -120,9 +120,9 @@ std::vector<double> render_intensity(uint32_t seed, int finger, int impression, 
     // Pressure and moisture: negative bias thins ridges and breaks them
     // (dry, light touch); positive bias thickens them and fills valleys with
     // blobs (wet, hard press).
-    const double bias = rng.uniform(-0.3, 0.3);
-    const double dry = 0.08 + std::max(0.0, -bias) * 1.2;
-    const double wet = 0.05 + std::max(0.0, bias) * 1.0;
+    const double bias = rng.uniform(-0.35, 0.35);
+    const double dry = 0.15 + std::max(0.0, -bias) * 1.5;
+    const double wet = 0.10 + std::max(0.0, bias) * 1.5;
     const double background = rng.uniform(0.80, 0.95);
     const double contrast = rng.uniform(0.45, 0.85);
     const double roughness = rng.uniform(0.1, 0.35);
@@ -148,11 +148,12 @@ std::vector<double> render_intensity(uint32_t seed, int finger, int impression, 
 
             double b = bias + 0.15 * moisture.at(u, v) + roughness * rough.at(u, v);
             const double s = speckle.at(u, v);
-            if (s < -0.35)
-                b -= dry * (-0.35 - s) * 2.0;
-            else if (s > 0.6)
-                b += wet * (s - 0.6) * 2.5;
-            const double ink = smoothstep01(0.5 + 0.9 * (m.ridge_at(mx, my) + b));
+            // Dry skin breaks ridges into pieces, wet skin bridges valleys.
+            if (s < -0.2)
+                b -= dry * (-0.2 - s) * 3.0;
+            else if (s > 0.55)
+                b += wet * (s - 0.55) * 4.5;
+            const double ink = smoothstep01(0.5 + 1.5 * (m.ridge_at(mx, my) + b));
 
             const double level = background + 0.04 * light.at(u, v);
             out[static_cast<size_t>(v) * w + u] = level - contrast * pressed * ink + noise * rng.gaussish();
