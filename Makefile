@@ -15,7 +15,15 @@ DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	python3-matplotlib umockdev libumockdev-dev gir1.2-umockdev-1.0 \
 	pamtester util-linux procps dpkg-dev lintian
 
-.PHONY: all deps build build-asan test unit-asan bench demo install deb clean
+# Further steps live in mk/*.mk, one file per concern (sanitizers, fuzzing,
+# soak, cross builds...). Each may add packages to DEB_PACKAGES, steps to
+# TEST_STEPS (run by 'make test' after the ones here) and benchmarks to
+# BENCH_STEPS, and clean-up paths to CLEAN_DIRS.
+TEST_STEPS  :=
+BENCH_STEPS :=
+CLEAN_DIRS  := $(BUILD) $(BUILD_ASAN)
+
+.PHONY: all deps build build-asan test test-main test-asan-unit bench demo install deb clean
 
 all: build
 
@@ -40,14 +48,19 @@ build: deps $(BUILD)/CMakeCache.txt
 build-asan: deps $(BUILD_ASAN)/CMakeCache.txt
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 
-# Every test of the normal build (unit and black-box), then the unit tests
-# again under AddressSanitizer and UBSan.
-test: build build-asan
+# Every test of the normal build (unit and black-box), the unit tests again
+# under AddressSanitizer and UBSan, then the steps of mk/*.mk.
+test: test-main test-asan-unit
+	@for step in $(TEST_STEPS); do $(MAKE) --no-print-directory $$step || exit 1; done
+
+test-main: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan-unit: build-asan
 	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS) -L unit
 
 bench: build
-	SHARED=$(SHARED) BUILD=$(BUILD) bash bench/run
+	@for step in $(BENCH_STEPS); do $(MAKE) --no-print-directory $$step || exit 1; done
 
 demo: build
 	BUILD=$(BUILD) bash scripts/demo
@@ -61,4 +74,6 @@ deb: build
 	lintian --no-tag-display-limit $(BUILD)/vorl2547_*.deb
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(CLEAN_DIRS)
+
+-include $(sort $(wildcard mk/*.mk))
