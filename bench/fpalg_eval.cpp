@@ -84,9 +84,12 @@ int main(int argc, char **argv) {
     for (std::size_t i = 0; i < fingers.size(); ++i) {
         enrolled[i] = enroll(fingers[i], gallery[i]);
         if (!enrolled[i]) std::cerr << "FTE " << fingers[i].name << "\n";
+        int frames = 0;
+        for (int v = 0; v < gallery[i].view_count; ++v) frames += gallery[i].views[v].frame == v;
+        std::cerr << "frames " << fingers[i].name << " " << frames << "\n";
     }
     std::FILE *out = std::fopen(argv[2], "w");
-    std::fprintf(out, "probe_finger,probe,template,kind,view,angle,dy,dx,peak,overlap,ncc,blocks,good,block_ncc,raw,score\n");
+    std::fprintf(out, "probe_finger,probe,template,kind,view,angle,dy,dx,peak,overlap,ncc,blocks,good,block_ncc,raw,score,amb,pamb,vamb\n");
     for (std::size_t pf = 0; pf < fingers.size(); ++pf)
         for (std::size_t pi = 0; pi < fingers[pf].probes.size(); pi += pstep) {
             Template probe;
@@ -101,10 +104,20 @@ int main(int argc, char **argv) {
                                    : fingers[t].identity == fingers[pf].identity ? "same"
                                                                                  : "impostor";
                 if (kind[0] == 's') continue;
-                const ScoreParts p = match_templates(gallery[t], probe);
-                std::fprintf(out, "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d\n", pf, pi, t, kind,
+                ScoreParts p = match_templates(gallery[t], probe);
+                if (std::getenv("FPALG_EVAL_DIAG") && t == pf) {
+                    // How well would the best single capture of all 30 have done?
+                    for (const auto &img : fingers[t].captures) {
+                        Template one;
+                        if (create_template(img.data(), one, fg) != CreateResult::made) continue;
+                        const ScoreParts q = match_templates(one, probe);
+                        if (q.block_ncc > p.block_ncc) p = q;
+                    }
+                }
+                std::fprintf(out, "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d,%.3f,%d,%d\n", pf, pi, t, kind,
                              p.view, p.angle_deci, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.blocks,
-                             p.good_blocks, p.block_ncc, p.raw, p.score);
+                             p.good_blocks, p.block_ncc, p.raw, p.score, p.ambiguity, probe.views[0].ambiguity,
+                             p.view >= 0 ? gallery[t].views[p.view].ambiguity : 0);
             }
         }
     std::fclose(out);

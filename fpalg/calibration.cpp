@@ -14,8 +14,11 @@ constexpr float kRawTop = 45.0f;
 }  // namespace
 
 float raw_evidence(const ScoreParts &p) {
-    if (p.overlap_px < params::kMinOverlapPx || p.ncc <= 0.0f) return 0.0f;
-    return p.ncc * std::sqrt(static_cast<float>(p.overlap_px));
+    if (p.overlap_px < params::kMinOverlapPx) return 0.0f;
+    // Block agreement beyond what the images' own self-similarity explains.
+    const float discount = params::kAmbiguityWeight * p.ambiguity;
+    const float b = std::max(0.0f, p.block_ncc - discount) / (1.0f - discount);
+    return b * b * b * std::sqrt(static_cast<float>(p.blocks)) * (1.0f + params::kPeakWeight * p.peak) * 10.0f;
 }
 
 int calibrated_score(float raw) {

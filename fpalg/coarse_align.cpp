@@ -16,24 +16,6 @@ bool in_band(int u, int v) {
     return r2 >= params::kPocBandLow * params::kPocBandLow && r2 <= params::kPocBandHigh * params::kPocBandHigh;
 }
 
-// Direction bin of frequency (fu, fv); opposite frequencies share a bin.
-struct BinTable {
-    int bin[N * N];
-    BinTable() {
-        for (int u = 0; u < N; ++u)
-            for (int v = 0; v < N; ++v) {
-                double a = std::atan2(signed_bin(u), signed_bin(v));
-                if (a < 0) a += M_PI;
-                int b = static_cast<int>(a / M_PI * params::kProfileBins);
-                bin[u * N + v] = b >= params::kProfileBins ? 0 : b;
-            }
-    }
-};
-const BinTable &bins() {
-    static const BinTable t;
-    return t;
-}
-
 Peak find_peak(const float *surface, float norm) {
     Peak best{-1.0f, 0, 0};
     constexpr int kReach = H - params::kMinOverlapHalfPx;
@@ -50,7 +32,7 @@ Peak find_peak(const float *surface, float norm) {
 
 }  // namespace
 
-void phase_spectrum(const RidgeView &r, Spectrum &out, DirectionProfile &profile) {
+void phase_spectrum(const RidgeView &r, Spectrum &out) {
     out.re.fill(0.0f);
     out.im.fill(0.0f);
     constexpr int S = params::kSide;
@@ -61,36 +43,17 @@ void phase_spectrum(const RidgeView &r, Spectrum &out, DirectionProfile &profile
             out.re[(y + kPad) * N + x + kPad] = 0.25f * v;
         }
     fft2d(out, false);
-    profile.fill(0.0f);
-    const BinTable &bt = bins();
     for (int u = 0; u < N; ++u)
         for (int v = 0; v < N; ++v) {
             const int i = u * N + v;
-            const float e = out.re[i] * out.re[i] + out.im[i] * out.im[i];
-            const float m = std::sqrt(e);
+            const float m = std::sqrt(out.re[i] * out.re[i] + out.im[i] * out.im[i]);
             if (!in_band(u, v) || m < 1e-6f) {
                 out.re[i] = out.im[i] = 0.0f;
                 continue;
             }
-            profile[bt.bin[i]] += e;
             out.re[i] /= m;
             out.im[i] /= m;
         }
-    float mean = 0.0f, norm = 0.0f;
-    for (float p : profile) mean += p;
-    mean /= params::kProfileBins;
-    for (float &p : profile) {
-        p -= mean;
-        norm += p * p;
-    }
-    norm = norm > 0 ? 1.0f / std::sqrt(norm) : 0.0f;
-    for (float &p : profile) p *= norm;
-}
-
-float profile_agreement(const DirectionProfile &a, const DirectionProfile &b) {
-    float s = 0.0f;
-    for (int i = 0; i < params::kProfileBins; ++i) s += a[i] * b[i];
-    return s;
 }
 
 void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a, Peak &b) {

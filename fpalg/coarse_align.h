@@ -1,24 +1,15 @@
 // Coarse alignment: phase-only correlation of half-resolution ridge images,
 // band-limited to ridge frequencies, finds the shift of a rotated probe over
-// a stored view. A histogram of ridge directions taken from the same
-// spectrum (it does not depend on the shift) picks the rotations worth
-// correlating.
+// a stored view.
 #pragma once
-
-#include <array>
 
 #include "fft.h"
 #include "view_image.h"
 
 namespace fpalg {
 
-using DirectionProfile = std::array<float, params::kProfileBins>;
-
-// Phase-only spectrum of the ridges at half resolution, ready to correlate,
-// and the zero-mean, unit-norm energy histogram of ridge directions.
-void phase_spectrum(const RidgeView &ridges, Spectrum &out, DirectionProfile &profile);
-
-float profile_agreement(const DirectionProfile &a, const DirectionProfile &b);
+// Phase-only spectrum of the ridges at half resolution, ready to correlate.
+void phase_spectrum(const RidgeView &ridges, Spectrum &out);
 
 struct Peak {
     float height = 0.0f;  // correlation peak, 0..1

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "ambiguity.h"
 #include "debug_sink.h"
 #include "quantise.h"
 #include "ridge_filter.h"
@@ -14,6 +15,7 @@ CreateResult create_template(const std::uint16_t *image, Template &t, int &foreg
     t = Template{};
     t.view_count = 1;
     foreground_blocks = quantise_view(*ridges, t.views[0]);
+    t.views[0].ambiguity = self_similarity(t.views[0]);
     debug::view(t.views[0]);
     return foreground_blocks >= params::kMinForegroundBlocks ? CreateResult::made : CreateResult::blank;
 }

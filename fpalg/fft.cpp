@@ -1,6 +1,8 @@
 #include "fft.h"
 
 #include <cmath>
+
+#include "fixed_trig.h"
 #include <utility>
 
 namespace fpalg {
@@ -20,9 +22,9 @@ struct Tables {
             reverse[i] = r;
         }
         for (int k = 0; k < N / 2; ++k) {
-            const double a = -2.0 * M_PI * k / N;
-            cos_[k] = static_cast<float>(std::cos(a));
-            sin_[k] = static_cast<float>(std::sin(a));
+            const double a = -2.0 * 3.14159265358979323846 * k / N;
+            cos_[k] = static_cast<float>(fixed_cos(a));
+            sin_[k] = static_cast<float>(fixed_sin(a));
         }
     }
 };
@@ -35,7 +37,7 @@ const Tables &tables() {
 // Radix-2 transform of `count` interleaved sequences at once: element i of
 // sequence j sits at index i * N + j, so the inner loop runs over j and
 // vectorises. Used on columns directly and on rows after a transpose.
-void fft_columns(float *re, float *im, bool inverse) {
+__attribute__((target_clones("avx2", "default"))) void fft_columns(float *re, float *im, bool inverse) {
     const Tables &t = tables();
     for (int i = 0; i < N; ++i) {
         const int r = t.reverse[i];
@@ -76,8 +78,6 @@ void fft2d(Spectrum &s, bool inverse) {
     transpose(s.re.data());
     transpose(s.im.data());
     fft_columns(s.re.data(), s.im.data(), inverse);
-    transpose(s.re.data());
-    transpose(s.im.data());
 }
 
 }  // namespace fpalg

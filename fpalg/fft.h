@@ -15,7 +15,9 @@ struct Spectrum {
     std::array<float, kFftPixels> im{};
 };
 
-// In place; inverse = true computes the unscaled inverse transform.
+// In place. The forward transform leaves the spectrum transposed (index
+// fx * 64 + fy) and the unscaled inverse expects it so, which saves a
+// transpose each way; pointwise products and symmetric masks don't care.
 void fft2d(Spectrum &s, bool inverse);
 
 }  // namespace fpalg

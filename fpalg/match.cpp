@@ -1,14 +1,13 @@
 #include "match.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "calibration.h"
 #include "coarse_align.h"
 #include "debug_sink.h"
+#include "union_canvas.h"
 #include "verify.h"
 
 namespace fpalg {
@@ -26,14 +25,13 @@ struct ProbeCache {
     bool valid = false;
     RidgeView rotated[kAngles];
     Spectrum spectrum[kAngles];
-    DirectionProfile profile[kAngles];
 };
 
 struct Workspace {
     ProbeCache probe;
     RidgeView views[params::kMaxViews];
+    RidgeView canvas;
     Spectrum view_spectrum;
-    DirectionProfile view_profile;
     Spectrum work;
 };
 
@@ -52,7 +50,7 @@ const ProbeCache &prepare_probe(Workspace &w, const View &probe) {
     decode_ridges(probe, upright);
     for (int k = 0; k < kAngles; ++k) {
         rotate_ridges(upright, angle_of(k), c.rotated[k]);
-        phase_spectrum(c.rotated[k], c.spectrum[k], c.profile[k]);
+        phase_spectrum(c.rotated[k], c.spectrum[k]);
     }
     c.valid = true;
     return c;
@@ -63,36 +61,19 @@ struct Candidate {
     Peak peak;
 };
 
-// The rotations whose ridge-direction histograms agree best with the view,
-// in pairs for correlate_pair().
-std::vector<std::array<int, 2>> likely_angle_pairs(const DirectionProfile &view, const ProbeCache &pc) {
-    std::array<int, kAngles> order;
-    std::array<float, kAngles> agree;
-    for (int k = 0; k < kAngles; ++k) {
-        order[k] = k;
-        agree[k] = profile_agreement(view, pc.profile[k]);
-    }
-    std::partial_sort(order.begin(), order.begin() + params::kAnglesPerView, order.end(),
-                      [&](int a, int b) { return agree[a] != agree[b] ? agree[a] > agree[b] : a < b; });
-    std::vector<std::array<int, 2>> pairs;
-    for (int i = 0; i + 1 < params::kAnglesPerView; i += 2) pairs.push_back({order[i], order[i + 1]});
-    return pairs;
-}
-
-}  // namespace
-
-ScoreParts match_templates(const Template &stored, const Template &probe) {
-    Workspace &w = workspace();
-    const ProbeCache &pc = prepare_probe(w, probe.views[0]);
+// Coarse alignment of every rotation of the probe on every stored view,
+// best correlation peaks first.
+std::vector<Candidate> coarse_candidates(Workspace &w, const Template &stored, const ProbeCache &pc) {
     std::vector<Candidate> cands;
     for (int v = 0; v < stored.view_count; ++v) {
         decode_ridges(stored.views[v], w.views[v]);
-        phase_spectrum(w.views[v], w.view_spectrum, w.view_profile);
-        for (const auto &pair : likely_angle_pairs(w.view_profile, pc)) {
+        phase_spectrum(w.views[v], w.view_spectrum);
+        for (int k = 0; k < kAngles; k += 2) {
+            const int k2 = std::min(k + 1, kAngles - 1);
             Peak a, b;
-            correlate_pair(w.view_spectrum, pc.spectrum[pair[0]], pc.spectrum[pair[1]], w.work, a, b);
-            cands.push_back({v, pair[0], a});
-            cands.push_back({v, pair[1], b});
+            correlate_pair(w.view_spectrum, pc.spectrum[k], pc.spectrum[k2], w.work, a, b);
+            cands.push_back({v, k, a});
+            if (k2 != k) cands.push_back({v, k2, b});
         }
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
@@ -101,15 +82,39 @@ ScoreParts match_templates(const Template &stored, const Template &probe) {
     };
     const std::size_t keep = std::min<std::size_t>(params::kCandidates, cands.size());
     std::partial_sort(cands.begin(), cands.begin() + static_cast<long>(keep), cands.end(), by_peak);
+    cands.resize(keep);
+    return cands;
+}
+
+// Verification of a candidate on its own view, and, when the view is
+// registered with others, on the union of its frame's views under the probe.
+ScoreParts verify_candidate(Workspace &w, const Template &stored, const ProbeCache &pc, const Candidate &c) {
+    ScoreParts p;
+    p.view = c.view;
+    p.angle_deci = angle_of(c.angle);
+    p.peak = c.peak.height;
+    p.ambiguity = std::max(stored.views[c.view].ambiguity, pc.source.ambiguity) / 255.0f;
+    verify_alignment(w.views[c.view], pc.rotated[c.angle], c.peak, p);
+    p.raw = raw_evidence(p);
+    if (p.overlap_px == 0) return p;
+    const Peak at{c.peak.height, p.dy, p.dx};
+    if (union_canvas(stored, w.views, c.view, at, w.canvas) < params::kUnionMinExtraPx) return p;
+    ScoreParts u = p;
+    verify_alignment(w.canvas, pc.rotated[c.angle], Peak{c.peak.height, 0, 0}, u);
+    u.dy += p.dy;
+    u.dx += p.dx;
+    u.raw = raw_evidence(u);
+    return u.raw > p.raw ? u : p;
+}
+
+}  // namespace
+
+ScoreParts match_templates(const Template &stored, const Template &probe) {
+    Workspace &w = workspace();
+    const ProbeCache &pc = prepare_probe(w, probe.views[0]);
     ScoreParts best;
-    for (std::size_t i = 0; i < keep; ++i) {
-        const Candidate &c = cands[i];
-        ScoreParts p;
-        p.view = c.view;
-        p.angle_deci = angle_of(c.angle);
-        p.peak = c.peak.height;
-        verify_alignment(w.views[c.view], pc.rotated[c.angle], c.peak, p);
-        p.raw = raw_evidence(p);
+    for (const Candidate &c : coarse_candidates(w, stored, pc)) {
+        const ScoreParts p = verify_candidate(w, stored, pc, c);
         debug::alignment(p);
         if (best.view < 0 || p.raw > best.raw) best = p;
     }

@@ -1,18 +1,25 @@
 #include "merge.h"
 
 #include "match.h"
+#include "registration.h"
 
 namespace fpalg {
 namespace {
 
 // A capture that lies on a stored view almost pixel for pixel brings no new
 // area and no new evidence.
-bool repeats_stored_view(const Template &stored, const View &v) {
-    Template single;
-    single.view_count = 1;
-    single.views[0] = v;
-    const ScoreParts p = match_templates(stored, single);
+bool repeats_stored_view(const ScoreParts &p) {
     return p.overlap_px >= params::kDuplicateOverlapPx && p.ncc >= params::kDuplicateNcc;
+}
+
+// Places view `index` in the frame of the view it aligned on when that
+// alignment is convincing; otherwise it starts a frame of its own.
+void register_view(const Template &stored, const ScoreParts &p, int index, View &v) {
+    if (p.view < 0 || p.block_ncc < params::kRegisterBlockNcc || p.blocks < params::kRegisterMinBlocks) {
+        set_own_frame(v, index);
+        return;
+    }
+    set_pose(v, stored.views[p.view].frame, pose_from_alignment(pose_of(stored.views[p.view]), p));
 }
 
 }  // namespace
@@ -21,12 +28,17 @@ MergeResult merge_templates(const Template &a, const Template &b, Template &out)
     out = a;
     int added = 0;
     for (int i = 0; i < b.view_count; ++i) {
-        const View &v = b.views[i];
-        if (repeats_stored_view(out, v)) continue;
+        Template single;
+        single.view_count = 1;
+        single.views[0] = b.views[i];
+        const ScoreParts p = match_templates(out, single);
+        if (repeats_stored_view(p)) continue;
         if (out.view_count >= params::kEnrollViews) return MergeResult::full;
-        out.views[out.view_count] = v;
-        out.views[out.view_count].hits = 0;
-        out.views[out.view_count].origin = 0;
+        View &v = out.views[out.view_count];
+        v = b.views[i];
+        v.hits = 0;
+        v.origin = 0;
+        register_view(out, p, out.view_count, v);
         ++out.view_count;
         ++added;
     }

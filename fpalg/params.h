@@ -37,13 +37,23 @@ inline constexpr int kMaxViews = 11;
 inline constexpr int kHalf = kSide / 2;
 inline constexpr int kFftSide = 64;
 inline constexpr int kAngleStepDeciDeg = 30;
-inline constexpr int kAngleCount = 31;           // -45 .. +45 degrees
-inline constexpr int kProfileBins = 60;          // ridge-direction histogram, 3 degrees a bin
-inline constexpr int kAnglesPerView = 30;         // rotations correlated per view, by histogram agreement
+inline constexpr int kAngleCount = 21;           // -30 .. +30 degrees
 inline constexpr int kPocBandLow = 3;            // frequency band kept, in FFT bins
 inline constexpr int kPocBandHigh = 22;
 inline constexpr int kMinOverlapHalfPx = 20;     // shifts leaving less than this (per axis) are skipped
-inline constexpr int kCandidates = 3;            // alignments handed to verification
+inline constexpr int kCandidates = 8;            // alignments handed to verification
+
+// Ambiguity: the best correlation of a view with itself shifted by at least
+// kAmbiguityMinShift px (a ridge pattern without detail repeats itself).
+inline constexpr int kAmbiguityMinShift = 6;
+inline constexpr int kAmbiguityMaxShift = 24;
+inline constexpr int kAmbiguityStep = 2;
+inline constexpr int kAmbiguityMinOverlap = 3000;
+inline constexpr float kAmbiguityWeight = 0.5f;
+
+// Evidence: cube of the discounted block agreement, times the square root
+// of the blocks compared, times (1 + weight x coarse peak).
+inline constexpr float kPeakWeight = 3.0f;
 
 // Verification at full resolution.
 inline constexpr int kRefineRadius = 1;          // px, global shift refinement
@@ -53,6 +63,15 @@ inline constexpr int kBlockShift = 1;            // px, local distortion allowan
 inline constexpr int kBlockMinValid = 160;       // of 256 pixels valid in both images
 inline constexpr float kBlockGoodNcc = 0.45f;
 inline constexpr int kMinOverlapPx = 1200;
+// The union of registered views is verified when it adds this many pixels.
+inline constexpr int kUnionMinExtraPx = 400;
+
+// Registration of enrollment views into one frame: a new view is placed
+// when its best verified alignment on a registered view is this convincing.
+inline constexpr float kRegisterBlockNcc = 0.6f;
+inline constexpr int kRegisterMinBlocks = 8;
+inline constexpr int kMaxPoseAngleDeci = 1800;
+inline constexpr int kMaxPoseShift8 = 8 * 400;
 
 // Merge: a capture that repeats a stored view this closely adds nothing.
 inline constexpr int kDuplicateOverlapPx = 7800;

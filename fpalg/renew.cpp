@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "registration.h"
+
 namespace fpalg {
 namespace {
 
@@ -47,9 +49,12 @@ RenewResult renew_last_match(Template &out) {
     if (hit.hits < 0xFFFF) ++hit.hits;
     const int slot = renewal_slot(out);
     if (slot < 0) return RenewResult::too_weak;
-    out.views[slot] = m.probe.views[0];
-    out.views[slot].origin = 1;
-    out.views[slot].hits = 0;
+    View &fresh = out.views[slot];
+    fresh = m.probe.views[0];
+    fresh.origin = 1;
+    fresh.hits = 0;
+    const View &on = m.stored.views[m.parts.view];
+    set_pose(fresh, on.frame, pose_from_alignment(pose_of(on), m.parts));
     if (slot == out.view_count) ++out.view_count;
     if (out.renewals < 0xFFFF) ++out.renewals;
     return RenewResult::renewed;

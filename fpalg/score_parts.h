@@ -14,6 +14,7 @@ struct ScoreParts {
     int blocks = 0;             // blocks compared
     int good_blocks = 0;        // blocks whose local correlation is convincing
     float block_ncc = 0.0f;     // mean local correlation of compared blocks
+    float ambiguity = 0.0f;     // larger of the two images' self-similarity
     float raw = 0.0f;           // combined evidence before calibration
     int score = 0;              // calibrated score, 0..100
 };

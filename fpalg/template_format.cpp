@@ -1,5 +1,6 @@
 #include "template_format.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <zlib.h>
 
@@ -35,6 +36,11 @@ void encode_view(const View &v, std::uint8_t *p) {
         if (v.mask[i]) m[i / 8] = static_cast<std::uint8_t>(m[i / 8] | 1u << (i % 8));
     put16(m + kMaskBytes, v.hits);
     put16(m + kMaskBytes + 2, v.origin);
+    m[kMaskBytes + 4] = v.frame;
+    put16(m + kMaskBytes + 5, static_cast<std::uint16_t>(v.pose_angle_deci));
+    put16(m + kMaskBytes + 7, static_cast<std::uint16_t>(v.pose_ty8));
+    put16(m + kMaskBytes + 9, static_cast<std::uint16_t>(v.pose_tx8));
+    m[kMaskBytes + 11] = v.ambiguity;
 }
 
 bool decode_view(const std::uint8_t *p, View &v) {
@@ -48,7 +54,15 @@ bool decode_view(const std::uint8_t *p, View &v) {
     }
     v.hits = get16(m + kMaskBytes);
     v.origin = get16(m + kMaskBytes + 2);
-    return on >= params::kMinForegroundBlocks && v.origin <= 1;
+    v.frame = m[kMaskBytes + 4];
+    v.pose_angle_deci = static_cast<std::int16_t>(get16(m + kMaskBytes + 5));
+    v.pose_ty8 = static_cast<std::int16_t>(get16(m + kMaskBytes + 7));
+    v.pose_tx8 = static_cast<std::int16_t>(get16(m + kMaskBytes + 9));
+    v.ambiguity = m[kMaskBytes + 11];
+    const bool pose_sane = std::abs(v.pose_angle_deci) <= params::kMaxPoseAngleDeci &&
+                           std::abs(v.pose_ty8) <= params::kMaxPoseShift8 &&
+                           std::abs(v.pose_tx8) <= params::kMaxPoseShift8;
+    return on >= params::kMinForegroundBlocks && v.origin <= 1 && v.frame < params::kMaxViews && pose_sane;
 }
 
 }  // namespace

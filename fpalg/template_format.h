@@ -27,6 +27,13 @@ struct View {
     std::array<std::uint8_t, params::kMaskGrid * params::kMaskGrid> mask{};
     std::uint16_t hits = 0;        // renewals in which this view matched best
     std::uint16_t origin = 0;      // 0 enrollment, 1 renewal
+    std::uint8_t ambiguity = 0;    // how well the view matches itself shifted, 0..255
+    // Views registered to each other share a frame, named by the index of
+    // the view that defines it; the pose places this view in that frame:
+    // rotation about the image centre, then translation in 1/8 px.
+    std::uint8_t frame = 0;
+    std::int16_t pose_angle_deci = 0;
+    std::int16_t pose_ty8 = 0, pose_tx8 = 0;
 };
 
 struct Template {

@@ -14,7 +14,7 @@ struct Sums {
 };
 
 // Correlation over view rows/cols [y0, y1) x [x0, x1) with the probe shifted by (dy, dx).
-Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0, int x1) {
+__attribute__((target_clones("avx2", "default"))) Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0, int x1) {
     y0 = std::max(y0, dy);
     y1 = std::min(y1, kSide + dy);
     x0 = std::max(x0, dx);
@@ -35,6 +35,12 @@ Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, in
 }
 
 }  // namespace
+
+float overlap_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int &pixels) {
+    const Sums s = correlate_region(view, probe, dy, dx, 0, kSide, 0, kSide);
+    pixels = s.n;
+    return s.ncc();
+}
 
 void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak &start, ScoreParts &parts) {
     Sums best;

@@ -10,6 +10,10 @@ namespace fpalg {
 
 // Fills the overlap and correlation terms of `parts` (view, angle and
 // peak are the caller's).
+// Correlation of the whole overlap when probe pixel p lies on view pixel
+// p + (dy, dx); `pixels` receives the overlap size.
+float overlap_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int &pixels);
+
 void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak &start, ScoreParts &parts);
 
 }  // namespace fpalg

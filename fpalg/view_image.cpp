@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "fixed_trig.h"
+
 namespace fpalg {
 namespace {
 using params::kSide;
@@ -19,8 +21,8 @@ void decode_ridges(const View &view, RidgeView &out) {
 }
 
 void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out) {
-    const double a = deci_degrees * M_PI / 1800.0;
-    const float c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
+    const double a = deci_degrees_to_radians(deci_degrees);
+    const float c = static_cast<float>(fixed_cos(a)), s = static_cast<float>(fixed_sin(a));
     const float mid = (kSide - 1) / 2.0f;
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
