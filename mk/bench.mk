@@ -5,3 +5,9 @@ BENCH_STEPS += bench-idle
 # The idle daemon's memory and CPU over a minute.
 bench-idle: build
 	bench/idle_rss --build $(BUILD)
+
+BENCH_STEPS += bench-verify-latency
+.PHONY: bench-verify-latency
+# Frame arrival to VerifyStatus with 10 users x 10 fingers stored.
+bench-verify-latency: build
+	bench/verify_latency.py --build $(BUILD)
