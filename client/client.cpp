@@ -11,6 +11,7 @@ namespace vlclient {
 namespace {
 
 constexpr char PROPERTIES[] = "org.freedesktop.DBus.Properties";
+using Clock = std::chrono::steady_clock;
 
 DBusMessage *newCall(const char *interface, const char *member)
 {
@@ -48,13 +49,20 @@ bool Connection::open(Error &err)
         return false;
     }
     dbus_connection_set_exit_on_disconnect(conn_, FALSE);
-    char rule[256];
-    std::snprintf(rule, sizeof rule, "type='signal',interface='%s',path='%s'", INTERFACE, OBJECT_PATH);
-    dbus_bus_add_match(conn_, rule, &e);
-    if (dbus_error_is_set(&e)) {
-        setError(err, e.name, e.message);
-        dbus_error_free(&e);
-        return false;
+    // The daemon's status signals, and the bus's word when the daemon leaves.
+    char rules[2][256];
+    std::snprintf(rules[0], sizeof rules[0], "type='signal',sender='%s',interface='%s',path='%s'", SERVICE,
+                  INTERFACE, OBJECT_PATH);
+    std::snprintf(rules[1], sizeof rules[1],
+                  "type='signal',sender='%s',interface='%s',member='NameOwnerChanged',arg0='%s'", DBUS_SERVICE_DBUS,
+                  DBUS_INTERFACE_DBUS, SERVICE);
+    for (const char *rule : rules) {
+        dbus_bus_add_match(conn_, rule, &e);
+        if (dbus_error_is_set(&e)) {
+            setError(err, e.name, e.message);
+            dbus_error_free(&e);
+            return false;
+        }
     }
     return true;
 }
@@ -74,6 +82,11 @@ bool Connection::send(DBusMessage *msg, Error &err, DBusMessage **replyOut)
         dbus_error_free(&e);
         return false;
     }
+    // Only the bus and the name's owner can answer a call of ours; an answer
+    // from a unique name is the daemon's.
+    const char *sender = dbus_message_get_sender(reply);
+    if (sender != nullptr && sender[0] == ':')
+        daemon_ = sender;
     if (replyOut)
         *replyOut = reply;
     else
@@ -186,43 +199,88 @@ bool Connection::getProperty(const std::string &name, std::string &value, Error 
     return true;
 }
 
-int Connection::waitStatus(Status &out, int timeoutMs, const std::atomic<bool> *interrupted)
+bool Connection::stopAndRelease(bool enrollRun, int lastSignalMs, Status *last, Error &err)
 {
-    using Clock = std::chrono::steady_clock;
+    // The stop goes out without waiting for its answer: the daemon handles
+    // one connection's calls in order, so the answer to the release comes
+    // after both, one poll cycle sooner.
+    DBusMessage *stop = newCall(INTERFACE, enrollRun ? "StopEnroll" : "StopVerify");
+    if (stop) {
+        dbus_connection_send(conn_, stop, nullptr);
+        dbus_message_unref(stop);
+    }
+    bool released = claim(false, err);
+    Status s;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(lastSignalMs);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (waitStatus(s, left > 0 ? static_cast<int>(left) : 0, nullptr) != Wait::Signal)
+            break;
+        if (s.enroll == enrollRun && !s.isStep()) {
+            if (last)
+                *last = s;
+            break;
+        }
+    }
+    return released;
+}
+
+int Connection::take(DBusMessage *msg, Status &out)
+{
+    if (dbus_message_is_signal(msg, DBUS_INTERFACE_LOCAL, "Disconnected"))
+        return -1;
+    const char *sender = dbus_message_get_sender(msg);
+    if (sender == nullptr)
+        return 0;
+    if (dbus_message_is_signal(msg, DBUS_INTERFACE_DBUS, "NameOwnerChanged") &&
+        std::strcmp(sender, DBUS_SERVICE_DBUS) == 0) {
+        const char *name, *oldOwner, *newOwner;
+        if (dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner,
+                                  DBUS_TYPE_STRING, &newOwner, DBUS_TYPE_INVALID) &&
+            std::strcmp(name, SERVICE) == 0 && !daemon_.empty() && daemon_ == oldOwner)
+            return -1;
+        return 0;
+    }
+    // A signal addressed to us directly bypasses the match rules, and any
+    // peer may send one: only the daemon we talk to is believed.
+    if (daemon_.empty() || daemon_ != sender)
+        return 0;
+    bool enroll = dbus_message_is_signal(msg, INTERFACE, "EnrollStatus");
+    bool verify = dbus_message_is_signal(msg, INTERFACE, "VerifyStatus");
+    const char *id = nullptr;
+    const char *text = nullptr;
+    dbus_int32_t status = 0;
+    if (!(enroll || verify) ||
+        !dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &id, DBUS_TYPE_INT32, &status, DBUS_TYPE_STRING,
+                               &text, DBUS_TYPE_INVALID))
+        return 0;
+    out = Status{};
+    out.enroll = enroll;
+    out.id = id;
+    out.status = status;
+    out.text = text;
+    decodeText(out);
+    return 1;
+}
+
+Wait Connection::waitStatus(Status &out, int timeoutMs, const std::atomic<bool> *interrupted)
+{
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (interrupted && interrupted->load())
-            return -1;
+            return Wait::Interrupted;
         while (DBusMessage *msg = dbus_connection_pop_message(conn_)) {
-            bool enroll = dbus_message_is_signal(msg, INTERFACE, "EnrollStatus");
-            bool verify = dbus_message_is_signal(msg, INTERFACE, "VerifyStatus");
-            const char *id = nullptr;
-            const char *text = nullptr;
-            dbus_int32_t status = 0;
-            bool ok = (enroll || verify) &&
-                      dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &id, DBUS_TYPE_INT32, &status,
-                                            DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
-            if (ok) {
-                out = Status{};
-                out.enroll = enroll;
-                out.id = id;
-                out.status = status;
-                out.text = text;
-                decodeText(out);
-            }
-            bool gone = dbus_message_is_signal(msg, DBUS_INTERFACE_LOCAL, "Disconnected");
+            int got = take(msg, out);
             dbus_message_unref(msg);
-            if (ok)
-                return 1;
-            if (gone)
-                return -1;
+            if (got != 0)
+                return got > 0 ? Wait::Signal : Wait::Lost;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
-            return 0;
+            return Wait::Timeout;
         // Short slices, so that an interruption is noticed promptly.
         if (!dbus_connection_read_write(conn_, static_cast<int>(left < 100 ? left : 100)))
-            return -1;
+            return Wait::Lost;
     }
 }
 

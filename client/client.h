@@ -21,6 +21,9 @@ struct Error {
     std::string name;
     std::string message;
     bool isSet() const { return !name.empty(); }
+    // The daemon itself refused (an org.freedesktop.DBus.Error.Failed reply),
+    // as opposed to the bus or the connection failing.
+    bool refusedByDaemon() const;
     // A sentence for a person, e.g. "the sensor is not claimed".
     std::string describe() const;
 };
@@ -33,6 +36,10 @@ struct Status {
     std::string text;
     int progress = -1;  // N of "{progress:N}", else -1
     int subcode = -1;   // K of "{subcode:K}", else -1
+
+    // A step of a run that goes on: progress of an enrollment, a capture
+    // without a match of a verification.
+    bool isStep() const { return status == (enroll ? 2 : 3); }
 };
 
 // Decodes "{progress:N}" and "{subcode:K}" into s.
@@ -40,6 +47,13 @@ void decodeText(Status &s);
 
 // Words a person understands for a status signal.
 std::string describe(const Status &s);
+
+enum class Wait {
+    Signal,       // a status signal of the daemon arrived
+    Timeout,      // none within the time given
+    Interrupted,  // the caller's flag was set
+    Lost,         // the bus connection closed or the daemon left the bus
+};
 
 class Connection {
 public:
@@ -50,6 +64,7 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     bool open(Error &err);
+    void setCallTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
 
     // Method calls; false with err set on an error reply or no reply.
     bool claim(bool claimed, Error &err);
@@ -65,10 +80,16 @@ public:
     // A property as text ("Vorl2547", "2"...); empty when the daemon sent none.
     bool getProperty(const std::string &name, std::string &value, Error &err);
 
-    // Status signals are queued from the moment the connection opens.
-    // Waits up to timeoutMs for the next one. Returns 1 with a signal, 0 on
-    // timeout, -1 when interrupted is set or the bus went away.
-    int waitStatus(Status &out, int timeoutMs, const std::atomic<bool> *interrupted);
+    // Ends a run and gives the sensor back: the stop call of the run, then
+    // the release. The daemon ends its worker before it answers the release,
+    // so the run's last signal is already on its way when this returns; it
+    // is handed back in last when it arrives within lastSignalMs.
+    bool stopAndRelease(bool enrollRun, int lastSignalMs, Status *last, Error &err);
+
+    // Status signals are queued from the moment the connection opens, but
+    // only those sent by the daemon that answered this connection's calls
+    // count: anybody on the bus may send a signal of the same name.
+    Wait waitStatus(Status &out, int timeoutMs, const std::atomic<bool> *interrupted);
 
 private:
     // Sends msg (consumed) and waits for its reply; the reply is handed back
@@ -76,9 +97,14 @@ private:
     bool send(DBusMessage *msg, Error &err, DBusMessage **replyOut = nullptr);
     bool callStrings(const char *member, std::initializer_list<std::string> args, Error &err,
                      DBusMessage **replyOut = nullptr);
+    // Takes one queued message: 1 a status signal of the daemon (in out),
+    // -1 the daemon or the bus went away, 0 anything else.
+    int take(DBusMessage *msg, Status &out);
 
     DBusConnection *conn_ = nullptr;
     int timeoutMs_;
+    // The daemon's unique bus name, learnt from the replies to our calls.
+    std::string daemon_;
 };
 
 } // namespace vlclient

@@ -1,7 +1,9 @@
-// Everything the daemon can say, in words a person understands. The daemon's
-// codes mean different things in the two signals, so each has its own table.
+// Everything the daemon and the bus can say, in words a person understands.
+// The daemon's codes mean different things in the two signals, so each has
+// its own table.
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "client/client.h"
 
@@ -19,6 +21,8 @@ void decodeText(Status &s)
 
 namespace {
 
+constexpr char TOO_MANY[] = "too many fingers: a user can enroll at most 10";
+
 std::string describeEnroll(const Status &s)
 {
     switch (s.status) {
@@ -26,16 +30,16 @@ std::string describeEnroll(const Status &s)
         return "finger enrolled";
     case 1:
         switch (s.subcode) {
-        case 2: return "finger already enrolled";
-        case 4: return "too many fingers (at most 10 per user)";
-        default: return "enrollment stopped";
+        case 2: return "finger already enrolled under that name";
+        case 4: return TOO_MANY;
+        default: return "enrollment stopped before it was complete";
         }
     case 2:
-        return "touch accepted (" + std::to_string(s.progress) + " %)";
+        return s.progress >= 0 ? "touch accepted, " + std::to_string(s.progress) + "% done" : "touch accepted";
     case 3:
-        return s.subcode == 4 ? "too many fingers (at most 10 per user)" : "enrollment failed";
+        return s.subcode == 4 ? TOO_MANY : "enrollment failed";
     default:
-        return "sensor error";
+        return "sensor error: the sensor did not take the capture command";
     }
 }
 
@@ -45,44 +49,80 @@ std::string describeVerify(const Status &s)
     case 0:
         return "finger identified as " + s.id;
     case 1:
-        return "no match";
+        return "no match: the finger is not enrolled";
     case 2:
-        return "verification ended (stopped, or no finger enrolled)";
+        return "nothing to compare with (no finger enrolled), or the verification was stopped";
     case 3:
+        // Subcode 3: the capture gave no usable fingerprint or scored
+        // nothing at all; subcode 5: it resembled a stored one too little.
         return s.subcode == 3 ? "finger not recognised, try again" : "no match, try again";
     default:
-        return "sensor error";
+        return "sensor error: the sensor did not take the capture command";
     }
+}
+
+struct Words {
+    const char *key;
+    const char *words;
+};
+
+// The fixed messages of the daemon's "Failed" error replies.
+constexpr Words DAEMON_REFUSALS[] = {
+    {"not claimed.", "the sensor is not claimed (another program released it)"},
+    {"OpenDevice fail.", "cannot open the fingerprint sensor: is it plugged in?"},
+    {"Enroll fail.",
+     "the daemon refused the enrollment: another enrollment or verification is running, or the user or finger "
+     "name is not acceptable (empty, too long, '.', '..' or with a '/')"},
+    {"Verify fail.", "the daemon refused the verification: another enrollment or verification is running, "
+                     "or the finger name is not acceptable"},
+    {"DeleteFinger fail.", "no such finger"},
+    {"RenameFinger fail.", "cannot rename: no such finger, or the new name is taken or not acceptable"},
+    {"ListFingers fail.", "cannot list the fingers"},
+};
+
+// Errors of the bus and of the connection, by name.
+constexpr Words BUS_ERRORS[] = {
+    {DBUS_ERROR_SERVICE_UNKNOWN, "the fingerprint daemon is not running"},
+    {DBUS_ERROR_NAME_HAS_NO_OWNER, "the fingerprint daemon is not running"},
+    {DBUS_ERROR_NO_REPLY, "the fingerprint daemon did not answer in time"},
+    {DBUS_ERROR_TIMEOUT, "the fingerprint daemon did not answer in time"},
+    {DBUS_ERROR_ACCESS_DENIED, "permission denied: enrolling, deleting and renaming need root"},
+    {DBUS_ERROR_FILE_NOT_FOUND, "cannot reach the system bus: is dbus running?"},
+    {DBUS_ERROR_NO_SERVER, "cannot reach the system bus: is dbus running?"},
+    {DBUS_ERROR_BAD_ADDRESS, "cannot reach the system bus: its address is malformed"},
+    {DBUS_ERROR_DISCONNECTED, "the connection to the system bus was lost"},
+    {DBUS_ERROR_NO_MEMORY, "out of memory"},
+    {DBUS_ERROR_INVALID_ARGS, "the daemon did not accept the arguments"},
+};
+
+const char *lookup(const Words *table, size_t n, const std::string &key)
+{
+    for (size_t i = 0; i < n; ++i)
+        if (key == table[i].key)
+            return table[i].words;
+    return nullptr;
 }
 
 } // namespace
 
 std::string describe(const Status &s) { return s.enroll ? describeEnroll(s) : describeVerify(s); }
 
+bool Error::refusedByDaemon() const { return name == DBUS_ERROR_FAILED; }
+
 std::string Error::describe() const
 {
-    if (name == "org.freedesktop.DBus.Error.Failed") {
-        if (message == "not claimed.")
-            return "the sensor is not claimed";
-        if (message == "OpenDevice fail.")
-            return "cannot open the fingerprint sensor (is it plugged in?)";
-        if (message == "Enroll fail." || message == "Verify fail.")
-            return "the daemon refused: the sensor is busy or a name is not acceptable";
-        if (message == "DeleteFinger fail.")
-            return "no such finger";
-        if (message == "RenameFinger fail.")
-            return "cannot rename: no such finger, or the new name is taken or not acceptable";
-        return message;
+    if (refusedByDaemon()) {
+        const char *w = lookup(DAEMON_REFUSALS, std::size(DAEMON_REFUSALS), message);
+        return w ? w : "the daemon refused: " + message;
     }
-    if (name == "org.freedesktop.DBus.Error.ServiceUnknown" || name == "org.freedesktop.DBus.Error.NameHasNoOwner")
-        return "the fingerprint daemon is not running";
-    if (name == "org.freedesktop.DBus.Error.NoReply" || name == "org.freedesktop.DBus.Error.Timeout")
-        return "the fingerprint daemon did not answer in time";
-    if (name == "org.freedesktop.DBus.Error.AccessDenied")
-        return "permission denied (this needs root)";
-    if (name == "org.freedesktop.DBus.Error.FileNotFound" || name == "org.freedesktop.DBus.Error.NoServer")
-        return "cannot reach the system bus";
-    return message.empty() ? name : message;
+    if (const char *w = lookup(BUS_ERRORS, std::size(BUS_ERRORS), name))
+        return w;
+    // Bus activation failed: the unit is missing, masked or crashed.
+    if (name.rfind("org.freedesktop.DBus.Error.Spawn.", 0) == 0 || name.rfind("org.freedesktop.systemd1.", 0) == 0)
+        return "the fingerprint daemon could not be started: " + message;
+    if (name.empty())
+        return message.empty() ? "unknown error" : message;
+    return message.empty() ? name : name + ": " + message;
 }
 
 } // namespace vlclient

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
+#include <string>
 
 #include "ctl/commands.h"
 
@@ -14,36 +16,97 @@ std::atomic<bool> s_interrupted{false};
 
 void onSignal(int) { s_interrupted = true; }
 
-// How long the final signal of a stopped run may take: the daemon notices a
-// stop within one receive timeout.
-constexpr int STOP_GRACE_MS = 8000;
+// How long the stopped run's last signal may take to arrive after the
+// release was answered; the daemon sends it before that answer.
+constexpr int LAST_SIGNAL_MS = 2000;
+// A person may take their time to touch the sensor.
+constexpr int FOREVER_MS = 24 * 3600 * 1000;
 
-class ClaimedSensor {
+constexpr int EXIT_INTERRUPTED = 130;
+
+// One claimed enrollment or verification run. However the command ends, a
+// run that may still be going is stopped, and the sensor is released.
+class Run {
 public:
-    explicit ClaimedSensor(vlclient::Connection &conn) : conn_(conn)
+    Run(vlclient::Connection &conn, bool enroll) : conn_(conn), enroll_(enroll)
     {
         struct sigaction sa = {};
         sa.sa_handler = onSignal;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(sig, &sa, nullptr);
     }
-    ~ClaimedSensor()
+    ~Run()
     {
-        if (claimed_) {
-            vlclient::Error err;
+        if (!claimed_)
+            return;
+        vlclient::Error err;
+        if (running_)
+            conn_.stopAndRelease(enroll_, 0, nullptr, err);
+        else
             conn_.claim(false, err);
+    }
+
+    bool start(const std::function<bool(vlclient::Error &)> &call, vlclient::Error &err)
+    {
+        if (!(claimed_ = conn_.claim(true, err)))
+            return false;
+        return running_ = call(err);
+    }
+
+    enum class Next { Signal, Quiet, End };
+
+    // The next signal of this run within timeoutMs. End: the command is
+    // over (interrupted, or the daemon went away), with its exit status.
+    Next next(vlclient::Status &s, int timeoutMs, int &exitStatus)
+    {
+        for (;;) {
+            switch (conn_.waitStatus(s, timeoutMs, &s_interrupted)) {
+            case vlclient::Wait::Signal:
+                if (s.enroll != enroll_)
+                    continue;
+                if (!s.isStep())
+                    running_ = false;
+                return Next::Signal;
+            case vlclient::Wait::Timeout:
+                return Next::Quiet;
+            case vlclient::Wait::Interrupted:
+                exitStatus = interrupt();
+                return Next::End;
+            case vlclient::Wait::Lost:
+                std::fprintf(stderr, "vorl2547-ctl: the fingerprint daemon went away\n");
+                running_ = false;
+                exitStatus = EXIT_ERROR;
+                return Next::End;
+            }
         }
     }
-    bool claim(vlclient::Error &err) { return claimed_ = conn_.claim(true, err); }
 
 private:
+    int interrupt()
+    {
+        std::fprintf(stderr, "interrupted: stopping the %s\n", enroll_ ? "enrollment" : "verification");
+        vlclient::Status last;
+        last.status = -1;
+        vlclient::Error err;
+        claimed_ = running_ = false;
+        if (!conn_.stopAndRelease(enroll_, LAST_SIGNAL_MS, &last, err))
+            std::fprintf(stderr, "vorl2547-ctl: could not release the sensor: %s\n", err.describe().c_str());
+        if (last.status >= 0)
+            std::fprintf(stderr, "%s\n", vlclient::describe(last).c_str());
+        return EXIT_INTERRUPTED;
+    }
+
     vlclient::Connection &conn_;
+    bool enroll_;
     bool claimed_ = false;
+    bool running_ = false;
 };
 
-class ProgressBar {
+// On a terminal one bar redrawn in place; otherwise a plain line per step.
+class Progress {
 public:
-    ProgressBar() : tty_(isatty(STDOUT_FILENO)) {}
+    Progress() : tty_(isatty(STDOUT_FILENO)) {}
+    ~Progress() { end(); }
     void show(const vlclient::Status &s)
     {
         if (!tty_) {
@@ -52,8 +115,10 @@ public:
             return;
         }
         constexpr int WIDTH = 30;
-        int filled = s.progress * WIDTH / 100;
-        std::printf("\r[%-*s] %3d %%  touch the sensor again", WIDTH, std::string(filled, '#').c_str(), s.progress);
+        int pct = s.progress < 0 ? 0 : s.progress > 100 ? 100 : s.progress;
+        int filled = pct * WIDTH / 100;
+        std::printf("\r[%s%s] %3d%%  lift and touch the sensor again", std::string(filled, '#').c_str(),
+                    std::string(WIDTH - filled, '.').c_str(), pct);
         std::fflush(stdout);
         drawn_ = true;
     }
@@ -69,48 +134,36 @@ private:
     bool drawn_ = false;
 };
 
-// After a stop, waits for the run's final signal so that the release does
-// not race the worker.
-void drainRun(vlclient::Connection &conn, bool enroll)
-{
-    vlclient::Status s;
-    while (conn.waitStatus(s, STOP_GRACE_MS, nullptr) == 1) {
-        bool final = s.enroll == enroll && (enroll ? s.status != 2 : s.status != 3);
-        if (final)
-            return;
-    }
-}
-
 } // namespace
 
 int cmdEnroll(vlclient::Connection &conn, const Args &args)
 {
     const std::string &user = args[0];
     const std::string &finger = args[1];
-    ClaimedSensor sensor(conn);
+    Run run(conn, true);
     vlclient::Error err;
-    if (!sensor.claim(err) || !conn.enroll(user, finger, err))
+    if (!run.start([&](vlclient::Error &e) { return conn.enroll(user, finger, e); }, err))
         return reportError(err);
-    std::printf("Enrolling %s for %s: touch the sensor nine times.\n", finger.c_str(), user.c_str());
-    std::fflush(stdout);
-    ProgressBar bar;
+    Progress bar;
+    bool prompted = false;
     for (;;) {
         vlclient::Status s;
-        int got = conn.waitStatus(s, 24 * 3600 * 1000, &s_interrupted);
-        if (got < 0) {
+        int exitStatus;
+        // A refusal (a duplicate, too many fingers) is already queued when
+        // the call returns: no prompt for it.
+        Run::Next n = run.next(s, prompted ? FOREVER_MS : 0, exitStatus);
+        if (n == Run::Next::End) {
             bar.end();
-            if (s_interrupted) {
-                std::fprintf(stderr, "interrupted, stopping the enrollment\n");
-                conn.stopEnroll(err);
-                drainRun(conn, true);
-                return 130;
-            }
-            std::fprintf(stderr, "vorl2547-ctl: lost the connection to the daemon\n");
-            return EXIT_ERROR;
+            return exitStatus;
         }
-        if (got == 0 || !s.enroll)
+        if (n == Run::Next::Quiet) {
+            if (!prompted)
+                std::printf("Enrolling %s for %s: touch the sensor nine times.\n", finger.c_str(), user.c_str());
+            std::fflush(stdout);
+            prompted = true;
             continue;
-        if (s.status == 2) {
+        }
+        if (s.isStep()) {
             bar.show(s);
             continue;
         }
@@ -124,40 +177,34 @@ int cmdEnroll(vlclient::Connection &conn, const Args &args)
     }
 }
 
+// The result goes to standard output, the prompts to standard error, so
+// that `user=$(vorl2547-ctl verify)` gets the user alone.
 int cmdVerify(vlclient::Connection &conn, const Args &args)
 {
     const std::string finger = args.empty() ? "any" : args[0];
-    ClaimedSensor sensor(conn);
+    Run run(conn, false);
     vlclient::Error err;
-    if (!sensor.claim(err) || !conn.verify(finger, err))
+    if (!run.start([&](vlclient::Error &e) { return conn.verify(finger, e); }, err))
         return reportError(err);
-    std::printf("Place your finger on the sensor.\n");
-    std::fflush(stdout);
+    std::fprintf(stderr, "Place your finger on the sensor.\n");
     for (;;) {
         vlclient::Status s;
-        int got = conn.waitStatus(s, 24 * 3600 * 1000, &s_interrupted);
-        if (got < 0) {
-            if (s_interrupted) {
-                std::fprintf(stderr, "interrupted, stopping the verification\n");
-                conn.stopVerify(err);
-                drainRun(conn, false);
-                return 130;
-            }
-            std::fprintf(stderr, "vorl2547-ctl: lost the connection to the daemon\n");
-            return EXIT_ERROR;
-        }
-        if (got == 0 || s.enroll)
+        int exitStatus;
+        Run::Next n = run.next(s, FOREVER_MS, exitStatus);
+        if (n == Run::Next::End)
+            return exitStatus;
+        if (n == Run::Next::Quiet)
             continue;
         switch (s.status) {
         case 0:
             std::printf("%s\n", s.id.c_str());
             return 0;
         case 3:
-            std::printf("%s\n", vlclient::describe(s).c_str());
-            std::fflush(stdout);
+            std::fprintf(stderr, "%s\n", vlclient::describe(s).c_str());
             continue;
         case 1:
-            std::printf("%s\n", vlclient::describe(s).c_str());
+        case 2:
+            std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
             return EXIT_NO;
         default:
             std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());

@@ -9,10 +9,12 @@
 #include <security/pam_modules.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "client/client.h"
 
@@ -64,6 +66,13 @@ bool isRemote(pam_handle_t *pamh)
 
 using Clock = std::chrono::steady_clock;
 
+// Kept back from the timeout for stopping the run and releasing the sensor,
+// so that the whole call returns within the configured time: the daemon
+// answers a call within about a second.
+constexpr int CLEANUP_MS = 1500;
+// Even past the deadline the sensor is released, with this much patience.
+constexpr int MIN_CALL_MS = 1000;
+
 class Session {
 public:
     Session(pam_handle_t *pamh, const Options &o, const char *user)
@@ -72,80 +81,112 @@ public:
     {
     }
 
+    // Always stops a run that may still be going, and releases the sensor.
     ~Session()
     {
+        if (!claimed_)
+            return;
         vlclient::Error err;
-        if (running_) {
-            conn_.stopVerify(err);
-            drain();
-        }
-        if (claimed_)
-            conn_.claim(false, err);
+        conn_.setCallTimeout(std::max(msLeft(0), MIN_CALL_MS));
+        bool released = running_ ? conn_.stopAndRelease(false, 0, nullptr, err) : conn_.claim(false, err);
+        if (!released)
+            debug("could not release the sensor: %s", err.describe().c_str());
     }
 
     int authenticate()
     {
         vlclient::Error err;
-        if (!conn_.open(err) || !(claimed_ = conn_.claim(true, err))) {
-            debug("daemon or sensor unavailable: %s", err.describe().c_str());
+        if (!conn_.open(err)) {
+            debug("no system bus: %s", err.describe().c_str());
+            return PAM_AUTHINFO_UNAVAIL;
+        }
+        // Someone who never enrolled a finger is not kept waiting for one.
+        std::vector<std::string> fingers;
+        if (!call(err, [&] { return conn_.listFingers(user_, fingers, err); })) {
+            debug("daemon unavailable: %s", err.describe().c_str());
+            return PAM_AUTHINFO_UNAVAIL;
+        }
+        if (fingers.empty()) {
+            debug("no finger enrolled for '%s'", user_.c_str());
+            return PAM_AUTHINFO_UNAVAIL;
+        }
+        if (!call(err, [&] { return claimed_ = conn_.claim(true, err); })) {
+            debug("sensor unavailable: %s", err.describe().c_str());
             return PAM_AUTHINFO_UNAVAIL;
         }
         int tries = 0;
-        while (tries < opt_.maxTries) {
-            if (!conn_.verify("any", err)) {
-                debug("Verify refused: %s", err.describe().c_str());
+        for (;;) {
+            if (!call(err, [&] { return running_ = conn_.verify("any", err); })) {
+                debug("verification refused: %s", err.describe().c_str());
                 return PAM_AUTHINFO_UNAVAIL;
             }
-            running_ = true;
             pam_info(pamh_, "Place your finger on the sensor");
-            for (;;) {
-                vlclient::Status s;
-                int got = conn_.waitStatus(s, msLeft(), nullptr);
-                if (got <= 0) {
-                    debug("%s", got == 0 ? "timed out" : "lost the daemon");
-                    return PAM_AUTHINFO_UNAVAIL;
-                }
-                if (s.enroll)
-                    continue;
-                if (s.status == 3) {
-                    if (++tries >= opt_.maxTries)
-                        return PAM_MAXTRIES;
-                    pam_error(pamh_, "No match, try again");
-                    continue;
-                }
-                running_ = false;
-                if (s.status == 0) {
-                    debug("finger identified as '%s'", s.id.c_str());
-                    return s.id == user_ ? PAM_SUCCESS : PAM_AUTH_ERR;
-                }
-                if (s.status == 1) {
-                    ++tries;
-                    break;
-                }
-                debug("verification ended: %s", vlclient::describe(s).c_str());
-                return PAM_AUTHINFO_UNAVAIL;
-            }
-            if (tries < opt_.maxTries)
-                pam_error(pamh_, "No match, try again");
+            int rc = followRun(tries);
+            if (rc != PAM_INCOMPLETE)
+                return rc;
+            // The daemon ended its run after its own number of tries; ours
+            // asks for more.
+            pam_error(pamh_, "No match, try again");
         }
-        return PAM_MAXTRIES;
     }
 
 private:
-    int msLeft() const
+    // Follows one Verify run. PAM_INCOMPLETE: the run ended without a
+    // match and tries are left for another.
+    int followRun(int &tries)
     {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-        return left > 0 ? static_cast<int>(left) : 0;
+        for (;;) {
+            vlclient::Status s;
+            switch (conn_.waitStatus(s, msLeft(CLEANUP_MS), nullptr)) {
+            case vlclient::Wait::Signal:
+                break;
+            case vlclient::Wait::Timeout:
+                debug("timed out after %d s", opt_.timeoutS);
+                return PAM_AUTHINFO_UNAVAIL;
+            default:
+                debug("lost the daemon");
+                running_ = false;
+                return PAM_AUTHINFO_UNAVAIL;
+            }
+            if (s.enroll)
+                continue;
+            if (s.isStep()) {
+                if (++tries >= opt_.maxTries)
+                    return PAM_MAXTRIES;
+                pam_error(pamh_, "No match, try again");
+                continue;
+            }
+            running_ = false;
+            switch (s.status) {
+            case 0:
+                debug("finger identified as '%s'", s.id.c_str());
+                return s.id == user_ ? PAM_SUCCESS : PAM_AUTH_ERR;
+            case 1:
+                return ++tries >= opt_.maxTries ? PAM_MAXTRIES : PAM_INCOMPLETE;
+            default:
+                debug("verification ended: %s", vlclient::describe(s).c_str());
+                return PAM_AUTHINFO_UNAVAIL;
+            }
+        }
     }
 
-    // Waits briefly for the stopped run's last signal, so that the release
-    // does not race the daemon's worker.
-    void drain()
+    // A method call bounded by what is left of the time.
+    template <typename F> bool call(vlclient::Error &err, F f)
     {
-        vlclient::Status s;
-        while (conn_.waitStatus(s, 8000, nullptr) == 1)
-            if (!s.enroll && s.status != 3)
-                return;
+        int left = msLeft(CLEANUP_MS);
+        if (left <= 0) {
+            err = {DBUS_ERROR_TIMEOUT, "out of time"};
+            return false;
+        }
+        conn_.setCallTimeout(left);
+        return f();
+    }
+
+    int msLeft(int reserveMs) const
+    {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+        left -= reserveMs;
+        return left > 0 ? static_cast<int>(left) : 0;
     }
 
     template <typename... A> void debug(const char *fmt, A... args)
