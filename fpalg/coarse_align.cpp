@@ -43,6 +43,7 @@ void phase_spectrum(const RidgeView &r, Spectrum &out) {
             out.re[(y + kPad) * N + x + kPad] = 0.25f * v;
         }
     fft2d(out, false);
+    out.bins = 0;
     for (int u = 0; u < N; ++u)
         for (int v = 0; v < N; ++v) {
             const int i = u * N + v;
@@ -51,23 +52,22 @@ void phase_spectrum(const RidgeView &r, Spectrum &out) {
                 out.re[i] = out.im[i] = 0.0f;
                 continue;
             }
+            ++out.bins;
             out.re[i] /= m;
             out.im[i] /= m;
         }
 }
 
 void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a, Peak &b) {
-    int bins_on = 0;
     for (int i = 0; i < kFftPixels; ++i) {
         // c_a + i c_b, where c = V * conj(P)
         const float ar = v.re[i] * pa.re[i] + v.im[i] * pa.im[i], ai = v.im[i] * pa.re[i] - v.re[i] * pa.im[i];
         const float br = v.re[i] * pb.re[i] + v.im[i] * pb.im[i], bi = v.im[i] * pb.re[i] - v.re[i] * pb.im[i];
         w.re[i] = ar - bi;
         w.im[i] = ai + br;
-        bins_on += v.re[i] != 0.0f || v.im[i] != 0.0f;
     }
     fft2d(w, true);
-    const float norm = static_cast<float>(bins_on > 0 ? bins_on : 1);
+    const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
     a = find_peak(w.re.data(), norm);
     b = find_peak(w.im.data(), norm);
 }

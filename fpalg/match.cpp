@@ -1,6 +1,8 @@
 #include "match.h"
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
 #include <memory>
 #include <vector>
 
@@ -107,13 +109,32 @@ ScoreParts verify_candidate(Workspace &w, const Template &stored, const ProbeCac
     return u.raw > p.raw ? u : p;
 }
 
+// Keeps the candidates whose whole-overlap correlation at the peak, weighed
+// like the final evidence, is best.
+void screen(const Workspace &w, const ProbeCache &pc, std::vector<Candidate> &cands) {
+    std::vector<std::pair<float, std::size_t>> rank;
+    for (std::size_t i = 0; i < cands.size(); ++i) {
+        const Candidate &c = cands[i];
+        int n = 0;
+        const float r = overlap_ncc(w.views[c.view], pc.rotated[c.angle], c.peak.dy, c.peak.dx, n);
+        rank.push_back({-std::max(0.0f, r) * std::sqrt(static_cast<float>(n)) * (1.0f + params::kPeakWeight * c.peak.height), i});
+    }
+    std::sort(rank.begin(), rank.end());
+    std::vector<Candidate> kept;
+    for (std::size_t i = 0; i < rank.size() && kept.size() < static_cast<std::size_t>(params::kVerified); ++i)
+        kept.push_back(cands[rank[i].second]);
+    cands = kept;
+}
+
 }  // namespace
 
 ScoreParts match_templates(const Template &stored, const Template &probe) {
     Workspace &w = workspace();
     const ProbeCache &pc = prepare_probe(w, probe.views[0]);
+    std::vector<Candidate> cands = coarse_candidates(w, stored, pc);
+    screen(w, pc, cands);
     ScoreParts best;
-    for (const Candidate &c : coarse_candidates(w, stored, pc)) {
+    for (const Candidate &c : cands) {
         const ScoreParts p = verify_candidate(w, stored, pc, c);
         debug::alignment(p);
         if (best.view < 0 || p.raw > best.raw) best = p;

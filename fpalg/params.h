@@ -24,7 +24,7 @@ inline constexpr int kLevelThreshold16 = 14;
 // of the 90th percentile block, and an absolute floor for blank images.
 inline constexpr int kMaskBlock = 8;
 inline constexpr int kMaskGrid = kSide / kMaskBlock;
-inline constexpr int kMaskRelative64 = 10;
+inline constexpr int kMaskRelative64 = 3;
 inline constexpr int kMaskEnergyFloor = 24;     // mean squared band value, 10-bit units
 // A capture with fewer foreground blocks than this is refused.
 inline constexpr int kMinForegroundBlocks = 40;
@@ -41,7 +41,8 @@ inline constexpr int kAngleCount = 21;           // -30 .. +30 degrees
 inline constexpr int kPocBandLow = 3;            // frequency band kept, in FFT bins
 inline constexpr int kPocBandHigh = 22;
 inline constexpr int kMinOverlapHalfPx = 20;     // shifts leaving less than this (per axis) are skipped
-inline constexpr int kCandidates = 8;            // alignments handed to verification
+inline constexpr int kCandidates = 8;            // best peaks screened by a single correlation
+inline constexpr int kVerified = 3;              // of those, alignments verified in full
 
 // Ambiguity: the best correlation of a view with itself shifted by at least
 // kAmbiguityMinShift px (a ridge pattern without detail repeats itself).
@@ -68,7 +69,7 @@ inline constexpr int kUnionMinExtraPx = 400;
 
 // Registration of enrollment views into one frame: a new view is placed
 // when its best verified alignment on a registered view is this convincing.
-inline constexpr float kRegisterBlockNcc = 0.6f;
+inline constexpr float kRegisterBlockNcc = 0.45f;
 inline constexpr int kRegisterMinBlocks = 8;
 inline constexpr int kMaxPoseAngleDeci = 1800;
 inline constexpr int kMaxPoseShift8 = 8 * 400;

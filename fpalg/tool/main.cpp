@@ -1,0 +1,166 @@
+// vorl2547-fpalg: look at what the matching library does with captures.
+//
+//   vorl2547-fpalg extract IMAGE.pgm OUT.tpl
+//   vorl2547-fpalg enroll OUT.tpl IMAGE.pgm...      (merges like the daemon's enrollment)
+//   vorl2547-fpalg match STORED PROBE [--png OUT.png]
+//   vorl2547-fpalg show INPUT --png OUT.png
+//
+// STORED, PROBE and INPUT are PGM images or 28000-byte template files.
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "../../engine/alg/fpalg.h"
+#include "debug_sink.h"
+#include "match.h"
+#include "match_picture.h"
+#include "pgm_image.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: vorl2547-fpalg extract IMAGE.pgm OUT.tpl\n"
+                 "       vorl2547-fpalg enroll OUT.tpl IMAGE.pgm...\n"
+                 "       vorl2547-fpalg match STORED PROBE [--png OUT.png]\n"
+                 "       vorl2547-fpalg show INPUT --png OUT.png\n");
+    return 2;
+}
+
+bool write_file(const std::string &path, const Bytes &b) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
+    return static_cast<bool>(f);
+}
+
+// A template from a PGM (extracted) or from a template file (as stored).
+bool load(const std::string &path, Bytes &tpl) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) {
+        std::fprintf(stderr, "cannot open %s\n", path.c_str());
+        return false;
+    }
+    Bytes head(2);
+    f.read(reinterpret_cast<char *>(head.data()), 2);
+    tpl.assign(FPALG_TEMPLATE_SIZE, 0);
+    if (head[0] == 'P' && head[1] == '5') {
+        std::vector<std::uint16_t> image;
+        const std::string err = fpalg_tool::read_pgm(path, image);
+        if (!err.empty()) {
+            std::fprintf(stderr, "%s\n", err.c_str());
+            return false;
+        }
+        Bytes scratch(FPALG_SCRATCH_SIZE), record(FPALG_COUNT_RECORD_SIZE);
+        const int r = FpAlg_CreateTemplate16(image.data(), scratch.data(), 96, 96, tpl.data(), record.data());
+        if (r != 1) std::fprintf(stderr, "%s: capture rejected (%d)\n", path.c_str(), r);
+        return r == 1;
+    }
+    f.seekg(0);
+    f.read(reinterpret_cast<char *>(tpl.data()), FPALG_TEMPLATE_SIZE);
+    return true;
+}
+
+bool decode(const std::string &path, const Bytes &b, fpalg::Template &t) {
+    if (fpalg::decode_template(b.data(), t)) return true;
+    std::fprintf(stderr, "%s: not a valid template\n", path.c_str());
+    return false;
+}
+
+// Prints every alignment the matcher verified.
+class PrintSink : public fpalg::debug::Sink {
+public:
+    void on_alignment(const fpalg::ScoreParts &p) override {
+        std::printf("  candidate view %d angle %+.1f shift (%d,%d) peak %.3f overlap %d ncc %.3f blocks %d/%d "
+                    "block ncc %.3f ambiguity %.2f raw %.2f\n",
+                    p.view, p.angle_deci / 10.0, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.good_blocks, p.blocks,
+                    p.block_ncc, p.ambiguity, p.raw);
+    }
+};
+
+int cmd_extract(int argc, char **argv) {
+    Bytes t;
+    if (argc != 2) return usage();
+    if (!load(argv[0], t)) return 1;
+    return write_file(argv[1], t) ? 0 : 1;
+}
+
+int cmd_enroll(int argc, char **argv) {
+    if (argc < 2) return usage();
+    Bytes last;
+    for (int i = 1; i < argc; ++i) {
+        Bytes t;
+        if (!load(argv[i], t)) continue;
+        if (last.empty()) {
+            last = t;
+            continue;
+        }
+        Bytes out(FPALG_TEMPLATE_SIZE);
+        std::int16_t views = 0, why = 0, unused = 0;
+        const int r = FpAlg_MergeFeature(last.data(), t.data(), out.data(), &views, &why, &unused);
+        std::printf("%s: %s (%d views)\n", argv[i], r == 0 ? "merged" : "refused", r == 0 ? views : 0);
+        if (r == 0) last = out;
+    }
+    return !last.empty() && write_file(argv[0], last) ? 0 : 1;
+}
+
+int cmd_match(const std::vector<std::string> &args, const std::string &png) {
+    if (args.size() != 2) return usage();
+    Bytes stored, probe;
+    fpalg::Template s, p;
+    if (!load(args[0], stored) || !load(args[1], probe) || !decode(args[0], stored, s) || !decode(args[1], probe, p))
+        return 1;
+    PrintSink sink;
+    fpalg::ScoreParts parts;
+    {
+        fpalg::debug::Scope scope(&sink);
+        parts = fpalg::match_templates(s, p);
+    }
+    std::printf("score %d (library call: %d; above %d is a match)\n", parts.score,
+                FpAlg_MatchScore(stored.data(), probe.data()), FPALG_MATCH_THRESHOLD);
+    if (!png.empty() && !fpalg_tool::draw_match(s, p, parts, png)) {
+        std::fprintf(stderr, "cannot write %s\n", png.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int cmd_show(const std::vector<std::string> &args, const std::string &png) {
+    Bytes b;
+    fpalg::Template t;
+    if (args.size() != 1 || png.empty()) return usage();
+    if (!load(args[0], b) || !decode(args[0], b, t)) return 1;
+    for (int v = 0; v < t.view_count; ++v)
+        std::printf("view %d: frame %d pose %+.1f deg (%.1f, %.1f) ambiguity %.2f origin %s hits %d\n", v,
+                    t.views[v].frame, t.views[v].pose_angle_deci / 10.0, t.views[v].pose_ty8 / 8.0,
+                    t.views[v].pose_tx8 / 8.0, t.views[v].ambiguity / 255.0,
+                    t.views[v].origin ? "renewal" : "enrollment", t.views[v].hits);
+    return fpalg_tool::draw_template(t, png) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2) return usage();
+    const std::string cmd = argv[1];
+    FpAlg_Init(5);
+    if (cmd == "extract") return cmd_extract(argc - 2, argv + 2);
+    if (cmd == "enroll") return cmd_enroll(argc - 2, argv + 2);
+    std::string png;
+    static const option opts[] = {{"png", required_argument, nullptr, 'p'}, {nullptr, 0, nullptr, 0}};
+    optind = 2;
+    for (int c; (c = getopt_long(argc, argv, "", opts, nullptr)) != -1;) {
+        if (c != 'p') return usage();
+        png = optarg;
+    }
+    const std::vector<std::string> rest(argv + optind, argv + argc);
+    if (cmd == "match") return cmd_match(rest, png);
+    if (cmd == "show") return cmd_show(rest, png);
+    return usage();
+}

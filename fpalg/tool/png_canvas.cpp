@@ -1,0 +1,37 @@
+#include "png_canvas.h"
+
+#include <cstdio>
+#include <png.h>
+
+namespace fpalg_tool {
+
+void PngCanvas::cell(int oy, int ox, int y, int x, int scale, Rgb c) {
+    for (int dy = 0; dy < scale; ++dy)
+        for (int dx = 0; dx < scale; ++dx) {
+            const int py = oy + y * scale + dy, px = ox + x * scale + dx;
+            if (py >= 0 && px >= 0 && py < h_ && px < w_) px_[static_cast<std::size_t>(py) * w_ + px] = c;
+        }
+}
+
+bool PngCanvas::write(const std::string &path) const {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w_), static_cast<png_uint_32>(h_), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < h_; ++y)
+        png_write_row(png, reinterpret_cast<png_const_bytep>(&px_[static_cast<std::size_t>(y) * w_]));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+
+}  // namespace fpalg_tool
