@@ -13,7 +13,7 @@ DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libnetpbm10-dev libpam0g-dev \
 	dbus-daemon python3-dbus python3-pytest python3-gi python3-numpy python3-pil \
 	python3-matplotlib umockdev libumockdev-dev gir1.2-umockdev-1.0 \
-	pamtester util-linux procps dpkg-dev lintian
+	pamtester libpam-wrapper util-linux procps dpkg-dev lintian
 
 # Further steps live in mk/*.mk, one file per concern (sanitizers, fuzzing,
 # soak, cross builds...). Each may add packages to DEB_PACKAGES, steps to
@@ -71,7 +71,7 @@ install: build
 # A Debian package of everything 'make install' installs, checked by lintian.
 deb: build
 	cd $(BUILD) && cpack -G DEB
-	lintian --no-tag-display-limit $(BUILD)/vorl2547_*.deb
+	lintian --tag-display-limit 0 $(BUILD)/vorl2547_*.deb
 
 clean:
 	rm -rf $(CLEAN_DIRS)
