@@ -31,7 +31,9 @@ void usage(FILE *out)
                "  -t, --timeout SECONDS  how long to wait for each answer of the daemon (default 10)\n"
                "  -h, --help             show this help\n"
                "\n"
-               "verify exits 0 on a match, 1 on no match and 2 on an error.\n",
+               "enroll and verify wait for the finger until it is done or Ctrl-C.\n"
+               "Exit status: 0 done (verify: identified), 1 refused or no match, 2 error,\n"
+               "130 interrupted.\n",
                out);
 }
 
