@@ -91,7 +91,11 @@ private:
         claimed_ = running_ = false;
         if (!conn_.stopAndRelease(enroll_, LAST_SIGNAL_MS, &last, err))
             std::fprintf(stderr, "vorl2547-ctl: could not release the sensor: %s\n", err.describe().c_str());
-        if (last.status >= 0)
+        // Our own stop: a verification's "stopped or nothing enrolled" is
+        // known to be the former.
+        if (!enroll_ && last.status == 2)
+            std::fprintf(stderr, "verification stopped\n");
+        else if (last.status >= 0)
             std::fprintf(stderr, "%s\n", vlclient::describe(last).c_str());
         return EXIT_INTERRUPTED;
     }
