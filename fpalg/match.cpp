@@ -100,8 +100,10 @@ ScoreParts verify_candidate(Workspace &w, const Template &stored, const ProbeCac
     p.raw = raw_evidence(p);
     if (p.overlap_px == 0) return p;
     const Peak at{c.peak.height, p.dy, p.dx};
-    if (union_canvas(stored, w.views, c.view, at, w.canvas) < params::kUnionMinExtraPx) return p;
+    const int extra = union_canvas(stored, w.views, c.view, at, w.canvas);
+    if (extra < params::kUnionMinExtraPx) return p;
     ScoreParts u = p;
+    u.union_px = extra;
     verify_alignment(w.canvas, pc.rotated[c.angle], Peak{c.peak.height, 0, 0}, u);
     u.dy += p.dy;
     u.dx += p.dx;

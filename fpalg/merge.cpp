@@ -9,7 +9,9 @@ namespace {
 // A capture that lies on a stored view almost pixel for pixel brings no new
 // area and no new evidence.
 bool repeats_stored_view(const ScoreParts &p) {
-    return p.overlap_px >= params::kDuplicateOverlapPx && p.ncc >= params::kDuplicateNcc;
+    // Area covered by several stored views together is not a repeat: only
+    // one view holding nearly all of the capture is.
+    return p.union_px == 0 && p.overlap_px >= params::kDuplicateOverlapPx && p.ncc >= params::kDuplicateNcc;
 }
 
 // Places view `index` in the frame of the view it aligned on when that

@@ -47,8 +47,8 @@ inline constexpr int kVerified = 3;              // of those, alignments verifie
 // Ambiguity: the best correlation of a view with itself shifted by at least
 // kAmbiguityMinShift px (a ridge pattern without detail repeats itself).
 inline constexpr int kAmbiguityMinShift = 6;
-inline constexpr int kAmbiguityMaxShift = 24;
-inline constexpr int kAmbiguityStep = 2;
+inline constexpr int kAmbiguityMaxShift = 21;
+inline constexpr int kAmbiguityStep = 3;
 inline constexpr int kAmbiguityMinOverlap = 3000;
 inline constexpr float kAmbiguityWeight = 0.5f;
 

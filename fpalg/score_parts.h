@@ -10,6 +10,7 @@ struct ScoreParts {
     int dy = 0, dx = 0;         // probe pixel p lies on view pixel p + (dy, dx)
     float peak = 0.0f;          // coarse correlation peak
     int overlap_px = 0;         // pixels valid in both
+    int union_px = 0;           // of those, pixels seen on other views of the frame
     float ncc = 0.0f;           // correlation over the whole overlap
     int blocks = 0;             // blocks compared
     int good_blocks = 0;        // blocks whose local correlation is convincing

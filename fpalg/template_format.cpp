@@ -18,14 +18,16 @@ void put32(std::uint8_t *p, std::uint32_t v) {
 std::uint16_t get16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 std::uint32_t get32(const std::uint8_t *p) { return get16(p) | static_cast<std::uint32_t>(get16(p + 2)) << 16; }
 
-std::uint32_t body_crc(const std::uint8_t *buf) {
-    return static_cast<std::uint32_t>(
-        crc32(0L, buf + kHeaderBytes, static_cast<uInt>(kTemplateBytes - kHeaderBytes)));
-}
-
 // Header layout: magic(4) version(2) header size(2) views(1) reserved(1)
 // renewals(2) crc(4), rest zero.
 enum : std::size_t { kOffMagic = 0, kOffVersion = 4, kOffHeader = 6, kOffViews = 8, kOffRenewals = 10, kOffCrc = 12 };
+
+// CRC-32 of every byte but the checksum field itself.
+std::uint32_t body_crc(const std::uint8_t *buf) {
+    uLong c = crc32(0L, buf, static_cast<uInt>(kOffCrc));
+    c = crc32(c, buf + kOffCrc + 4, static_cast<uInt>(kTemplateBytes - kOffCrc - 4));
+    return static_cast<std::uint32_t>(c);
+}
 
 void encode_view(const View &v, std::uint8_t *p) {
     for (std::size_t i = 0; i < kLevelBytes; ++i)

@@ -1,5 +1,5 @@
 // The 28000-byte template: a header with magic, version, view count and a
-// CRC-32 over everything after it, then up to kMaxViews fixed-size views.
+// CRC-32 over all other bytes, then up to kMaxViews fixed-size views.
 // Nothing in a stored template is trusted until decode_template() accepts it.
 #pragma once
 

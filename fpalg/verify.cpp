@@ -22,12 +22,14 @@ __attribute__((target_clones("avx2", "default"))) Sums correlate_region(const Ri
     Sums s;
     for (int y = y0; y < y1; ++y) {
         const float *vv = &v.value[y * kSide], *vw = &v.weight[y * kSide];
-        const float *pv = &p.value[(y - dy) * kSide - dx], *pw = &p.weight[(y - dy) * kSide - dx];
+        // Probe row start; x - dx stays within the row (x0 >= dx, x1 <= kSide + dx),
+        // so no pointer ever points before the array.
+        const float *pv = &p.value[(y - dy) * kSide], *pw = &p.weight[(y - dy) * kSide];
         for (int x = x0; x < x1; ++x) {
-            const float w = vw[x] * pw[x];
-            s.vp += w * vv[x] * pv[x];
+            const float w = vw[x] * pw[x - dx];
+            s.vp += w * vv[x] * pv[x - dx];
             s.vv += w * vv[x] * vv[x];
-            s.pp += w * pv[x] * pv[x];
+            s.pp += w * pv[x - dx] * pv[x - dx];
             s.n += w > 0.5f;
         }
     }

@@ -1,6 +1,6 @@
 // Procedural fingerprint-like ridge patterns for the tests: curved ridges
-// with a few phase singularities (ridge endings and forks), so that every
-// part of the pattern is distinct. No real fingerprint data is used.
+// with a few phase singularities (ridge endings and forks) and slow warps
+// of spacing and direction, so that every part of the pattern is distinct. No real fingerprint data is used.
 #pragma once
 
 #include <cmath>
@@ -18,13 +18,19 @@ public:
             return (s >> 8) / 16777216.0;
         };
         for (auto &m : minutiae_) m = {40 + 180 * next(), 40 + 180 * next(), next() < 0.5 ? 1.0 : -1.0};
-        cy_ = -150 - 100 * next();
+        cy_ = -30 - 60 * next();
         cx_ = 60 + 140 * next();
+        period_ = 8.0 + 3.0 * next();
+        // Slow warps of the ridge phase: ridge spacing and direction drift
+        // across the print as they do on a finger.
+        for (auto &w : warps_) w = {0.6 + next(), 2 * M_PI * next(), 2 * M_PI / (60 + 100 * next()), 2 * M_PI * next()};
     }
 
     // Grey value of the print at (y, x), 0..1023.
     double at(double y, double x) const {
-        double phase = std::hypot(y - cy_, x - cx_) / kPeriod;
+        double phase = std::hypot(y - cy_, x - cx_) / period_;
+        for (const auto &w : warps_)
+            phase += w.amplitude * std::sin(w.k * (std::cos(w.direction) * y + std::sin(w.direction) * x) + w.offset);
         for (const auto &m : minutiae_) phase += m.sign * std::atan2(y - m.y, x - m.x) / (2 * M_PI);
         return 512.0 + 300.0 * std::cos(2 * M_PI * phase);
     }
@@ -43,12 +49,15 @@ public:
     }
 
 private:
-    static constexpr double kPeriod = 9.0;
     struct Singularity {
         double y, x, sign;
     };
-    Singularity minutiae_[6];
-    double cy_, cx_;
+    struct Warp {
+        double amplitude, direction, k, offset;
+    };
+    Singularity minutiae_[12];
+    Warp warps_[3];
+    double cy_, cx_, period_;
 };
 
 }  // namespace fpalg_test
