@@ -217,6 +217,9 @@ PAM_EXTERN __attribute__((visibility("default"))) int pam_sm_authenticate(pam_ha
         return PAM_USER_UNKNOWN;
     if (isRemote(pamh))
         return PAM_AUTHINFO_UNAVAIL;
+    // The application's signal handling is its own: libdbus would otherwise
+    // ignore SIGPIPE for the whole process (its socket writes never raise it).
+    dbus_connection_set_change_sigpipe(FALSE);
     try {
         Session session(pamh, opt, user);
         return session.authenticate();

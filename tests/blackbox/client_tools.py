@@ -6,7 +6,6 @@ import contextlib
 import os
 import signal
 import subprocess
-import time
 
 import dbus
 import dbus.lowlevel
@@ -95,16 +94,6 @@ def fake_status(bus, member, id, status, text, destination=None):
     bus.flush()
 
 
-def log_after(daemon, mark):
-    """The daemon's log lines after the first len(mark) characters."""
-    return daemon.log()[len(mark):]
-
-
 def wait_claimed(sensor, value, timeout=10.0):
     return wait_until(lambda: sensor.state()["claimed"] == value, timeout)
 
-
-def elapsed(fn):
-    t0 = time.monotonic()
-    result = fn()
-    return result, time.monotonic() - t0

@@ -70,22 +70,22 @@ class Pam:
     def module(self, name, options=""):
         return self.service(name, "auth required %s %s" % (MODULE, options))
 
+    def env(self):
+        return client_env(self.address, LD_PRELOAD=WRAPPER, PAM_WRAPPER="1",
+                          PAM_WRAPPER_SERVICE_DIR=self.dir)
+
     def authenticate(self, service, user, *items, timeout=90):
-        env = client_env(self.address, LD_PRELOAD=WRAPPER, PAM_WRAPPER="1",
-                         PAM_WRAPPER_SERVICE_DIR=self.dir)
         argv = [PAMTESTER]
         for item in items:
             argv += ["-I", item]
         t0 = time.monotonic()
-        out = subprocess.run(argv + [service, user, "authenticate"], env=env,
+        out = subprocess.run(argv + [service, user, "authenticate"], env=self.env(),
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                              timeout=timeout, stdin=subprocess.DEVNULL)
         return out.returncode, out.stdout, time.monotonic() - t0
 
     def start(self, service, user):
-        env = client_env(self.address, LD_PRELOAD=WRAPPER, PAM_WRAPPER="1",
-                         PAM_WRAPPER_SERVICE_DIR=self.dir)
-        return subprocess.Popen([PAMTESTER, service, user, "authenticate"], env=env,
+        return subprocess.Popen([PAMTESTER, service, user, "authenticate"], env=self.env(),
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                                 stdin=subprocess.DEVNULL)
 
