@@ -264,6 +264,9 @@ def main(argv):
         return 0 if len(argv) >= 2 else 2
     rows = []
     for folder in argv[1:]:
+        if not os.path.isdir(folder):
+            print(f'{folder}: not a folder, skipped', file=sys.stderr)
+            continue
         files = sorted(f for f in os.listdir(folder) if f.endswith('.pgm'))
         if not files:
             print(f'{folder}: no PGM files', file=sys.stderr)
@@ -280,6 +283,8 @@ def main(argv):
         rows.append((os.path.basename(os.path.normpath(folder)), len(files), np.mean(periods), len(wins),
                      counts.mean(), np.median(counts), np.percentile(counts, 10), np.percentile(counts, 90),
                      core.mean(), delta.mean(), (core | delta).mean()))
+    if not rows:
+        return 1
     print(f"{'set':24s} {'imgs':>5s} {'period':>7s} {'windows':>7s} {'min/win':>7s} {'median':>6s} "
           f"{'p10-p90':>8s} {'core':>6s} {'delta':>6s} {'either':>6s}")
     for r in rows:

@@ -59,9 +59,9 @@ Placement draw_placement(Rng& rng, const Master& m, int w, int h)
     p.core_y = rng.uniform(-0.12, 0.12) * h;
     p.core_r = rng.uniform(18.0, 40.0);
     p.band = rng.uniform(45.0, 90.0);
-    p.twist = Rotation(rng.uniform(-6.0, 6.0) * kDegree);
-    p.drag_x = rng.uniform(-6.0, 6.0);
-    p.drag_y = rng.uniform(-6.0, 6.0);
+    p.twist = Rotation(rng.uniform(-9.0, 9.0) * kDegree);
+    p.drag_x = rng.uniform(-9.0, 9.0);
+    p.drag_y = rng.uniform(-9.0, 9.0);
     return p;
 }
 
@@ -126,7 +126,7 @@ std::vector<double> render_intensity(uint32_t seed, int finger, int impression, 
     const double background = rng.uniform(0.80, 0.95);
     const double contrast = rng.uniform(0.45, 0.85);
     const double roughness = rng.uniform(0.1, 0.35);
-    const double noise = rng.uniform(0.012, 0.04);
+    const double noise = rng.uniform(0.02, 0.07);
 
     const ValueNoise ragged(rng, m.width, m.height, 24.0);
     const ValueNoise moisture(rng, w, h, 36.0);

@@ -82,18 +82,18 @@ Master make_master(uint32_t seed, int finger, int w, int h)
 
     Rng field(stream_key(seed, f, 0, kStreamField));
     m.model = make_orientation_model(field, pattern_class(seed, finger), m.cx, m.cy);
-    const ValueNoise wobble(field, w, h, 72.0);
-    const ValueNoise spacing(field, w, h, 90.0);
-    const double mean_period = field.uniform(9.0, 10.2);
+    const ValueNoise wobble(field, w, h, 56.0);
+    const ValueNoise spacing(field, w, h, 64.0);
+    const double mean_period = field.uniform(8.4, 10.8);
 
     std::vector<uint8_t> orient(static_cast<size_t>(w) * h);
     std::vector<uint8_t> period(orient.size());
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const size_t i = static_cast<size_t>(y) * w + x;
-            const double theta = wrap_pi(m.model.at(x, y) + 0.10 * wobble.at(x, y));
+            const double theta = wrap_pi(m.model.at(x, y) + 0.18 * wobble.at(x, y));
             orient[i] = static_cast<uint8_t>(orientation_bin(theta));
-            period[i] = static_cast<uint8_t>(period_bin(mean_period + 0.8 * spacing.at(x, y)));
+            period[i] = static_cast<uint8_t>(period_bin(mean_period + 1.0 * spacing.at(x, y)));
         }
 
     Rng seeds(stream_key(seed, f, 0, kStreamSeeds));

@@ -37,6 +37,17 @@ SingularPoint make_point(Rng& rng, double x, double y)
 
 double OrientationModel::at(double x, double y) const
 {
+    const double dx = x - centre_x;
+    const double dy = y - centre_y;
+    const double theta = model_at(centre_x + warp[0] * dx + warp[1] * dy, centre_y + warp[2] * dx + warp[3] * dy);
+    // A direction in the model maps back through the inverse warp.
+    const double c = det_cos(theta);
+    const double s = det_sin(theta);
+    return wrap_pi(det_atan2(unwarp[2] * c + unwarp[3] * s, unwarp[0] * c + unwarp[1] * s));
+}
+
+double OrientationModel::model_at(double x, double y) const
+{
     double theta = theta0; // math convention: counter-clockwise, y up
     if (cls == PatternClass::Arch) {
         // Ridges follow y = h * exp(-dx^2 / 2w^2): bumps over the centre,
@@ -107,7 +118,9 @@ OrientationModel make_orientation_model(Rng& rng, PatternClass cls, double cx, d
         break;
     }
     case PatternClass::Whorl: {
-        const double half = rng.uniform(8.0, 20.0);
+        // Close cores give a spiral or concentric whorl, distant ones a
+        // double loop.
+        const double half = rng.uniform(6.0, 28.0);
         const double tilt = rng.uniform(-0.6, 0.6);
         const double dx = half * det_sin(tilt);
         const double dy = half * det_cos(tilt);
@@ -122,6 +135,23 @@ OrientationModel make_orientation_model(Rng& rng, PatternClass cls, double cx, d
         break;
     }
     }
+
+    m.centre_x = cx;
+    m.centre_y = cy;
+    const double sx = rng.uniform(0.82, 1.2);
+    const double sy = rng.uniform(0.82, 1.2);
+    const double turn = rng.uniform(-0.25, 0.25);
+    const double c = det_cos(turn);
+    const double s = det_sin(turn);
+    // warp = diag(sx, sy) * rotation(turn); unwarp = rotation(-turn) * diag(1/sx, 1/sy)
+    m.warp[0] = sx * c;
+    m.warp[1] = -sx * s;
+    m.warp[2] = sy * s;
+    m.warp[3] = sy * c;
+    m.unwarp[0] = c / sx;
+    m.unwarp[1] = s / sy;
+    m.unwarp[2] = -s / sx;
+    m.unwarp[3] = c / sy;
     return m;
 }
 

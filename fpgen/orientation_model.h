@@ -28,9 +28,19 @@ struct OrientationModel {
     double arch_cy = 0.0;
     double arch_height = 0.0;
     double arch_width = 1.0;
+    // Each finger's pattern is stretched and turned a little about the
+    // fingertip centre, so equal classes still differ in shape:
+    // model point = centre + warp * (image point - centre).
+    double centre_x = 0.0;
+    double centre_y = 0.0;
+    double warp[4] = {1.0, 0.0, 0.0, 1.0};   // row-major 2x2
+    double unwarp[4] = {1.0, 0.0, 0.0, 1.0}; // its inverse
 
     // Ridge direction at (x, y) as an angle in [0, pi), image coordinates.
     double at(double x, double y) const;
+
+private:
+    double model_at(double x, double y) const;
 };
 
 PatternClass draw_pattern_class(Rng& rng);
