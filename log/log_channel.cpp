@@ -112,6 +112,8 @@ int vllogExec()
         perror("pthread_create ExecThreadLog error\n");
         exit(1);
     }
+    // The writer runs for the life of the process and nobody joins it.
+    pthread_detach(thread);
     return 0;
 }
 
