@@ -48,10 +48,13 @@ int main(int argc, char** argv)
         cold.push_back(ms_since(t0));
     }
 
+    // Impressions of the fingers just grown (a handful, well inside the
+    // master cache).
+    const int fingers = std::min(rounds, 4);
     std::vector<double> warm;
     for (int i = 1; i <= 40 * rounds; ++i) {
         const auto t0 = Clock::now();
-        sink += fpgen::render_frame(seed, 100 + i % rounds, i)[0];
+        sink += fpgen::render_frame(seed, 100 + i % fingers, i)[0];
         warm.push_back(ms_since(t0));
     }
 

@@ -7,9 +7,9 @@
 // renders it at 500 dpi.
 //
 // Every function is deterministic: the same arguments give byte-identical
-// pixels on every machine and build. All functions are thread-safe; masters
-// are cached (a few at a time) so that successive impressions of one finger
-// only pay for the warp.
+// pixels on every machine and build. All functions are thread-safe; the 32
+// most recently used masters are cached, so successive impressions of one
+// finger only pay for the warp.
 //
 // Fingers and impressions are numbered from 0 here (the command line's
 // 1-based "finger N, impression K" is finger N-1, impression K-1). Any
@@ -17,8 +17,8 @@
 // arguments (negative numbers, sizes outside 1..kMaxSide) throw
 // std::invalid_argument.
 //
-// Typical costs on one core: growing a master about 40-70 ms (once per
-// finger), rendering a 96x96 impression from it about 1 ms.
+// Typical costs on one idle core: growing a master about 50-100 ms (once
+// per finger), rendering a 96x96 impression from it about 1 ms.
 #pragma once
 
 #include <array>

@@ -17,7 +17,7 @@ namespace {
 
 enum Stream : uint64_t { kStreamClass = 1, kStreamShape, kStreamField, kStreamSeeds };
 
-constexpr size_t kCacheSize = 8;
+constexpr size_t kCacheSize = 32; // about 290 KB each
 
 } // namespace
 
@@ -86,14 +86,22 @@ Master make_master(uint32_t seed, int finger, int w, int h)
     const ValueNoise spacing(field, w, h, 64.0);
     const double mean_period = field.uniform(8.4, 10.8);
 
+    // The fields are smooth and their bins coarse, so one evaluation per
+    // 2x2 pixel cell is enough and halves the master's cost.
     std::vector<uint8_t> orient(static_cast<size_t>(w) * h);
     std::vector<uint8_t> period(orient.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const size_t i = static_cast<size_t>(y) * w + x;
-            const double theta = wrap_pi(m.model.at(x, y) + 0.18 * wobble.at(x, y));
-            orient[i] = static_cast<uint8_t>(orientation_bin(theta));
-            period[i] = static_cast<uint8_t>(period_bin(mean_period + 1.0 * spacing.at(x, y)));
+    for (int y = 0; y < h; y += 2)
+        for (int x = 0; x < w; x += 2) {
+            const double px = x + 0.5;
+            const double py = y + 0.5;
+            const double theta = wrap_pi(m.model.at(px, py) + 0.18 * wobble.at(px, py));
+            const auto ob = static_cast<uint8_t>(orientation_bin(theta));
+            const auto pb = static_cast<uint8_t>(period_bin(mean_period + spacing.at(px, py)));
+            for (int yy = y; yy < std::min(y + 2, h); ++yy)
+                for (int xx = x; xx < std::min(x + 2, w); ++xx) {
+                    orient[static_cast<size_t>(yy) * w + xx] = ob;
+                    period[static_cast<size_t>(yy) * w + xx] = pb;
+                }
         }
 
     Rng seeds(stream_key(seed, f, 0, kStreamSeeds));

@@ -35,7 +35,7 @@ struct Master {
 
 void check_finger(int finger);
 Master make_master(uint32_t seed, int finger, int w, int h);
-// The kMasterWidth x kMasterHeight master, built once and kept while a few
+// The kMasterWidth x kMasterHeight master, built once and kept while some
 // other fingers are in use.
 std::shared_ptr<const Master> cached_master(uint32_t seed, int finger);
 
