@@ -194,13 +194,20 @@ class TestInterruptions:
                                                                    sensor):
         # The daemon is paused while vorl2547-ctl claims; another program's
         # release is queued behind that claim and before the enrollment.
-        with paused(daemon):
-            proc = start_ctl(private_bus.address, "enroll", "dora", "x")
-            connection_of(bus, proc.pid)
-            time.sleep(0.5)
-            send_call_no_wait(bus, "Claim", "sb", ["other", False])
-            time.sleep(0.3)
-        out, err = proc.communicate(timeout=30)
+        proc = None
+        try:
+            with paused(daemon):
+                proc = start_ctl(private_bus.address, "enroll", "dora", "x")
+                # Connected; its two match rules and the claim follow at once.
+                connection_of(bus, proc.pid)
+                time.sleep(1.0)
+                send_call_no_wait(bus, "Claim", "sb", ["other", False])
+                time.sleep(0.3)
+            out, err = proc.communicate(timeout=30)
+        finally:
+            if proc is not None and proc.poll() is None:
+                proc.kill()
+                proc.wait()
         assert proc.returncode == 1
         assert err == "vorl2547-ctl: the sensor is not claimed (another program released it)\n"
 
