@@ -78,6 +78,13 @@ inline constexpr int kMaxPoseShift8 = 8 * 400;
 inline constexpr int kDuplicateOverlapPx = 7800;
 inline constexpr float kDuplicateNcc = 0.9f;
 
+// Score scale: raw evidence at which the score reaches 1, 30, the match
+// threshold (46) and 100; fitted with bench/fpalg_calibrate.py.
+inline constexpr float kRawFloor = 0.5f;
+inline constexpr float kRaw30 = 13.0f;
+inline constexpr float kRawThreshold = 26.0f;
+inline constexpr float kRawTop = 52.0f;
+
 // Renewal folds a probe in only far above the match threshold.
 inline constexpr int kMatchThreshold = 45;
 inline constexpr int kRenewMinScore = 70;
