@@ -122,17 +122,7 @@ int vlEnrollFp(const char *id, const char *finger)
         vlSigEnrollStatus(m_usrname, 1, 2);
         return 0;
     }
-    m_enrollExit = 0;
-    int started = startWorker(WORKER_ENROLL, ExecThreadEnroll);
-    if (started == -2)
-        vllogstr("CreateThread err");
-    return started;
+    return startRun(WORKER_ENROLL, ExecThreadEnroll, m_enrollExit);
 }
 
-int vlStopEnroll()
-{
-    m_enrollExit = 1;
-    ssCancelRx();
-    ssUsbTxAsyn(nullptr, m_capture_end_cmd, sizeof m_capture_end_cmd);
-    return 0;
-}
+int vlStopEnroll() { return stopRun(m_enrollExit); }

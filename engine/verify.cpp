@@ -77,17 +77,7 @@ int vlVerifyFp(const char *finger)
     if (!copyName(m_finger, finger))
         return -1;
     initCapture_Image();
-    m_verifyExit = 0;
-    int started = startWorker(WORKER_VERIFY, ExecThreadVerify);
-    if (started == -2)
-        vllogstr("CreateThread err");
-    return started;
+    return startRun(WORKER_VERIFY, ExecThreadVerify, m_verifyExit);
 }
 
-int vlStopVerify()
-{
-    m_verifyExit = 1;
-    ssCancelRx();
-    ssUsbTxAsyn(nullptr, m_capture_end_cmd, sizeof m_capture_end_cmd);
-    return 0;
-}
+int vlStopVerify() { return stopRun(m_verifyExit); }

@@ -2,7 +2,10 @@
 
 #include <mutex>
 
+#include "engine/sensor_frames.h"
 #include "engine/vorl2547_drv.h"
+#include "log/log.h"
+#include "usb/vlUsb.h"
 
 std::atomic<pthread_t> m_thrdHdlEnroll{0};
 std::atomic<pthread_t> m_thrdHdlVerify{0};
@@ -43,6 +46,23 @@ int startWorker(WorkerKind kind, void *(*body)(void *))
     // ends; this copy is only for the join.
     s_thread = thread;
     s_joinable = true;
+    return 0;
+}
+
+int startRun(WorkerKind kind, void *(*body)(void *), std::atomic<int> &exitFlag)
+{
+    exitFlag = 0;
+    int started = startWorker(kind, body);
+    if (started == -2)
+        vllogstr("CreateThread err");
+    return started;
+}
+
+int stopRun(std::atomic<int> &exitFlag)
+{
+    exitFlag = 1;
+    ssCancelRx();
+    ssUsbTxAsyn(nullptr, m_capture_end_cmd, sizeof m_capture_end_cmd);
     return 0;
 }
 

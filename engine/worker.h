@@ -22,6 +22,15 @@ bool isWorkerRunning();
 // created.
 int startWorker(WorkerKind kind, void *(*body)(void *));
 
+// Clears the run's exit flag and starts its worker; logs a thread that cannot
+// be created. Returns startWorker's result.
+int startRun(WorkerKind kind, void *(*body)(void *), std::atomic<int> &exitFlag);
+
+// Asks the running capture to end: sets the exit flag, cancels the pending
+// receive and sends the end-capture frame. The worker notices and sends its
+// final signal. Returns 0.
+int stopRun(std::atomic<int> &exitFlag);
+
 // The first and the last step of a worker body.
 void workerStarted(WorkerKind kind);
 void workerFinished(WorkerKind kind);
