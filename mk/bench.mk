@@ -11,3 +11,13 @@ BENCH_STEPS += bench-verify-latency
 # Frame arrival to VerifyStatus with 10 users x 10 fingers stored.
 bench-verify-latency: build
 	bench/verify_latency.py --build $(BUILD)
+
+BENCH_STEPS += bench-fpalg bench-fpgen
+.PHONY: bench-fpalg bench-fpgen
+# The matching library on every real image set (skipped when they are absent).
+bench-fpalg: build
+	bench/fpalg.sh $(abspath $(BUILD)) $(SHARED)
+
+# Generator speed: a 300x300 master and a 96x96 impression.
+bench-fpgen: build
+	$(BUILD)/fpgen/fpgen_bench
