@@ -106,13 +106,13 @@ def ridge_period(img, mask):
             if not mask[y:y + n, x:x + n].all():
                 continue
             b = img[y:y + n, x:x + n]
-            spec = np.abs(np.fft.fft2((b - b.mean()) * win))
-            spec[~band] = 0
-            i = np.unravel_index(np.argmax(spec), spec.shape)
+            power = np.abs(np.fft.fft2((b - b.mean()) * win))
+            power[~band] = 0
+            i = np.unravel_index(np.argmax(power), power.shape)
             f = radius[i]
             # Refine with the spectrum-weighted radius around the peak.
             near = band & (np.abs(radius - f) < 1.5 / n)
-            wgt = spec[near] ** 2
+            wgt = power[near] ** 2
             if wgt.sum() > 0:
                 f = (radius[near] * wgt).sum() / wgt.sum()
             periods.append(1.0 / f)

@@ -163,7 +163,7 @@ int main(int argc, char **argv)
     };
     std::string socketPath;
     std::string ctlPath;
-    std::vector<sim::DeviceSpec> devices(1);
+    std::vector<sim::DeviceDesc> devices(1);
     int opt;
     while ((opt = getopt_long(argc, argv, "+s:c:p:e:ukh", options, nullptr)) != -1) {
         switch (opt) {
@@ -176,7 +176,7 @@ int main(int argc, char **argv)
             }
             break;
         case 'e': {
-            sim::DeviceSpec extra;
+            sim::DeviceDesc extra;
             if (!parsePorts(optarg, extra.ports)) {
                 fprintf(stderr, "vorl2547-sim: bad port path '%s'\n", optarg);
                 return 2;

@@ -15,7 +15,7 @@ namespace sim {
 
 struct Testbed::Impl {
     struct Entry {
-        DeviceSpec spec;
+        DeviceDesc desc;
         int devnum;
         std::string record;
         std::unique_ptr<SensorDevice> usbfs;  // null for devices that are not sensors
@@ -59,7 +59,7 @@ struct Testbed::Impl {
         addRecord(e.record);
         e.plugged = true;
         if (announce)
-            umockdev_testbed_uevent(testbed, ("/sys" + sysfsPath(e.spec.ports)).c_str(), "add");
+            umockdev_testbed_uevent(testbed, ("/sys" + sysfsPath(e.desc.ports)).c_str(), "add");
     }
 
     Entry &at(int device)
@@ -70,22 +70,22 @@ struct Testbed::Impl {
     }
 };
 
-Testbed::Testbed(const std::vector<DeviceSpec> &devices) : m(new Impl)
+Testbed::Testbed(const std::vector<DeviceDesc> &devices) : m(new Impl)
 {
     m->testbed = umockdev_testbed_new();
     if (!m->testbed)
         throw std::runtime_error("cannot create the umockdev testbed");
     m->ensureHub({}, false);
-    for (const DeviceSpec &spec : devices) {
+    for (const DeviceDesc &desc : devices) {
         std::lock_guard<std::mutex> guard(m->lock);
-        Impl::Entry e{spec, 0, {}, nullptr, false};
-        if (spec.ports.empty() || spec.ports.size() > 7)
+        Impl::Entry e{desc, 0, {}, nullptr, false};
+        if (desc.ports.empty() || desc.ports.size() > 7)
             throw std::invalid_argument("a device needs a port path of 1 to 7 ports");
-        m->ensureHub(std::vector<int>(spec.ports.begin(), spec.ports.end() - 1), false);
+        m->ensureHub(std::vector<int>(desc.ports.begin(), desc.ports.end() - 1), false);
         e.devnum = m->nextDevnum++;
-        e.record = deviceRecord(spec.ports, e.devnum, spec.vendor, spec.product);
-        if (spec.vendor == 0x2541 && spec.product == 0x2547) {
-            e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), spec.kernelDriver);
+        e.record = deviceRecord(desc.ports, e.devnum, desc.vendor, desc.product);
+        if (desc.vendor == 0x2541 && desc.product == 0x2547) {
+            e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), desc.kernelDriver);
             // The handler is in place before the node appears, so an open
             // right after the add event already reaches it.
             GError *error = nullptr;
@@ -97,7 +97,7 @@ Testbed::Testbed(const std::vector<DeviceSpec> &devices) : m(new Impl)
         }
         m->devices.push_back(std::move(e));
         Impl::Entry &added = m->devices.back();
-        if (spec.plugged)
+        if (desc.plugged)
             m->plugIn(added, false);
         else if (added.usbfs)
             added.usbfs->setPlugged(false);
@@ -113,21 +113,21 @@ Testbed::~Testbed()
     m->devices.clear();
 }
 
-int Testbed::addDevice(const DeviceSpec &spec)
+int Testbed::addDevice(const DeviceDesc &desc)
 {
     std::lock_guard<std::mutex> guard(m->lock);
-    if (spec.ports.empty() || spec.ports.size() > 7)
+    if (desc.ports.empty() || desc.ports.size() > 7)
         throw std::invalid_argument("a device needs a port path of 1 to 7 ports");
-    m->ensureHub(std::vector<int>(spec.ports.begin(), spec.ports.end() - 1), true);
-    Impl::Entry e{spec, m->nextDevnum++, {}, nullptr, false};
-    e.record = deviceRecord(spec.ports, e.devnum, spec.vendor, spec.product);
-    if (spec.vendor == 0x2541 && spec.product == 0x2547) {
-        e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), spec.kernelDriver);
+    m->ensureHub(std::vector<int>(desc.ports.begin(), desc.ports.end() - 1), true);
+    Impl::Entry e{desc, m->nextDevnum++, {}, nullptr, false};
+    e.record = deviceRecord(desc.ports, e.devnum, desc.vendor, desc.product);
+    if (desc.vendor == 0x2541 && desc.product == 0x2547) {
+        e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), desc.kernelDriver);
         umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(), e.usbfs->handler(),
                                       nullptr);
     }
     m->devices.push_back(std::move(e));
-    if (spec.plugged)
+    if (desc.plugged)
         m->plugIn(m->devices.back(), true);
     return static_cast<int>(m->devices.size()) - 1;
 }
@@ -136,7 +136,7 @@ void Testbed::reset()
 {
     std::lock_guard<std::mutex> guard(m->lock);
     for (auto it = m->devices.rbegin(); it != m->devices.rend(); ++it) {
-        const std::string sys = "/sys" + sysfsPath(it->spec.ports);
+        const std::string sys = "/sys" + sysfsPath(it->desc.ports);
         if (it->plugged) {
             if (it->usbfs)
                 it->usbfs->setPlugged(false);
@@ -183,7 +183,7 @@ void Testbed::unplug(int device)
         return;
     if (e.usbfs)
         e.usbfs->setPlugged(false);
-    const std::string sys = "/sys" + sysfsPath(e.spec.ports);
+    const std::string sys = "/sys" + sysfsPath(e.desc.ports);
     // The event is built from the device's sysfs entry, so it goes first.
     umockdev_testbed_uevent(m->testbed, sys.c_str(), "remove");
     umockdev_testbed_remove_device(m->testbed, sys.c_str());

@@ -16,7 +16,7 @@
 
 namespace sim {
 
-struct DeviceSpec {
+struct DeviceDesc {
     std::vector<int> ports{1};  // port path from the root hub down
     uint16_t vendor = 0x2541;
     uint16_t product = 0x2547;
@@ -28,13 +28,13 @@ class SensorDevice;
 
 class Testbed {
 public:
-    explicit Testbed(const std::vector<DeviceSpec> &devices = {DeviceSpec{}});
+    explicit Testbed(const std::vector<DeviceDesc> &devices = {DeviceDesc{}});
     ~Testbed();
     Testbed(const Testbed &) = delete;
     Testbed &operator=(const Testbed &) = delete;
 
     // Adds a device at run time (with its hubs); returns its index.
-    int addDevice(const DeviceSpec &spec);
+    int addDevice(const DeviceDesc &desc);
     int deviceCount() const;
     // Removes every device and hub but the root hub (with remove events);
     // device indices start again at 0.

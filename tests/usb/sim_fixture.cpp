@@ -39,19 +39,19 @@ void SimBus::TearDown()
 
 int SimBus::addSensor(std::vector<int> ports, bool kernelDriver)
 {
-    sim::DeviceSpec spec;
-    spec.ports = std::move(ports);
-    spec.kernelDriver = kernelDriver;
-    return testbed().addDevice(spec);
+    sim::DeviceDesc desc;
+    desc.ports = std::move(ports);
+    desc.kernelDriver = kernelDriver;
+    return testbed().addDevice(desc);
 }
 
 int SimBus::addOther(std::vector<int> ports)
 {
-    sim::DeviceSpec spec;
-    spec.ports = std::move(ports);
-    spec.vendor = 0x046d;
-    spec.product = 0xc31c;
-    return testbed().addDevice(spec);
+    sim::DeviceDesc desc;
+    desc.ports = std::move(ports);
+    desc.vendor = 0x046d;
+    desc.product = 0xc31c;
+    return testbed().addDevice(desc);
 }
 
 void SimBus::waitListed(int sensors)
@@ -70,7 +70,7 @@ std::string stdoutOf(const std::function<void()> &call)
 int main(int argc, char **argv)
 {
     // The testbed sets UMOCKDEV_DIR, so it comes before any other thread.
-    static sim::Testbed bed(std::vector<sim::DeviceSpec>{});
+    static sim::Testbed bed(std::vector<sim::DeviceDesc>{});
     s_testbed = &bed;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
