@@ -22,6 +22,7 @@ import sys
 import tempfile
 import threading
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.abspath(os.path.join(HERE, "..", ".."))
@@ -210,7 +211,8 @@ class Soak:
         r = self.call("RenameFinger", "sss", [user, finger, newname])
         if r == ("ok", None):
             self.store.rename(user, finger, newname)
-            self.enrolled_with[(user, newname)] = self.enrolled_with.get((user, finger))
+            if (user, finger) in self.enrolled_with:
+                self.enrolled_with[(user, newname)] = self.enrolled_with[(user, finger)]
 
     def act_delete(self):
         if self.rng.random() < 0.15:
@@ -413,11 +415,15 @@ class Soak:
         self.checkpoint()
         start_sample = self.samples[0] if self.samples else None
         next_check = time.monotonic() + CHECKPOINT_SECONDS
-        while time.monotonic() < end and self.alive():
-            self.step()
-            if time.monotonic() >= next_check:
-                self.checkpoint()
-                next_check = time.monotonic() + CHECKPOINT_SECONDS
+        try:
+            while time.monotonic() < end and self.alive():
+                self.step()
+                if time.monotonic() >= next_check:
+                    self.checkpoint()
+                    next_check = time.monotonic() + CHECKPOINT_SECONDS
+        except Exception:
+            # A fault of the script itself still ends with the summary.
+            self.violation("soak script error:\n" + traceback.format_exc())
         if self.alive():
             self.checkpoint()
         if self.runs.unended():
