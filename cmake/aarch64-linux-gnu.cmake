@@ -14,7 +14,3 @@ set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64;-L;/)
 # Only the arm64 .pc files, never the build machine's.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
-# The matching library picks an AVX2 clone of its hot loops at load time
-# (target_clones), an x86-only attribute. Here it becomes a plain attribute,
-# leaving the portable default body.
-set(CMAKE_CXX_FLAGS_INIT "-D'target_clones(...)=__used__'")

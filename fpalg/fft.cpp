@@ -1,9 +1,10 @@
 #include "fft.h"
 
 #include <cmath>
+#include <utility>
 
 #include "fixed_trig.h"
-#include <utility>
+#include "simd_clones.h"
 
 namespace fpalg {
 namespace {
@@ -37,7 +38,7 @@ const Tables &tables() {
 // Radix-2 transform of `count` interleaved sequences at once: element i of
 // sequence j sits at index i * N + j, so the inner loop runs over j and
 // vectorises. Used on columns directly and on rows after a transpose.
-__attribute__((target_clones("avx2", "default"))) void fft_columns(float *re, float *im, bool inverse) {
+FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse) {
     const Tables &t = tables();
     for (int i = 0; i < N; ++i) {
         const int r = t.reverse[i];

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "simd_clones.h"
+
 namespace fpalg {
 namespace {
 using params::kSide;
@@ -14,7 +16,7 @@ struct Sums {
 };
 
 // Correlation over view rows/cols [y0, y1) x [x0, x1) with the probe shifted by (dy, dx).
-__attribute__((target_clones("avx2", "default"))) Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0, int x1) {
+FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0, int x1) {
     y0 = std::max(y0, dy);
     y1 = std::min(y1, kSide + dy);
     x0 = std::max(x0, dx);
