@@ -80,6 +80,7 @@ int vlDelFp(const char *id, const char *finger)
     char path[VL_PATH_SIZE];
     formatTemplatePath(path, sizeof path, id, finger);
     _vllog("del %s\n", path);
+    std::lock_guard lock(templateFileLock());
     if (remove(path) != 0) {
         _vllog("remove %s failed: %s\n", path, std::strerror(errno));
         return -1;
@@ -111,6 +112,7 @@ int vlDelAllFp(const char *id)
             if (n < 0 || static_cast<std::size_t>(n) >= sizeof path)
                 continue;
             _vllog("del %s\n", path);
+            std::lock_guard lock(templateFileLock());
             if (remove(path) == 0)
                 ++removed;
         }
@@ -139,6 +141,7 @@ int vlRenameFp(const char *id, const char *finger, const char *newname)
     formatTemplatePath(oldPath, sizeof oldPath, id, finger);
     _vllog("rename file=%s\n", newPath);
     // Never replace another finger's template.
+    std::lock_guard lock(templateFileLock());
     if (renameat2(AT_FDCWD, oldPath, AT_FDCWD, newPath, RENAME_NOREPLACE) != 0) {
         _vllog("rename %s failed: %s\n", oldPath, std::strerror(errno));
         return -1;

@@ -47,9 +47,11 @@ struct Filter {
 void renewTemplate(const char *path)
 {
     int16_t o1, o2, o3;
-    if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) != 0 || access(path, F_OK) != 0)
+    if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) != 0)
         return;
-    writeTemplateAtomic(path, m_opFeatureOut, FPALG_TEMPLATE_SIZE);
+    std::lock_guard lock(templateFileLock());
+    if (access(path, F_OK) == 0)
+        writeTemplateAtomic(path, m_opFeatureOut, FPALG_TEMPLATE_SIZE);
 }
 
 enum class Scan { Next, Matched, Stop };

@@ -75,6 +75,12 @@ void createUserDirChain(const char *userDir)
 
 } // namespace
 
+std::mutex &templateFileLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 int forEachSubFile(const char *dirPath, int wantFiles, const std::function<bool(const char *)> &visit)
 {
     if (access(dirPath, F_OK) != 0)

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 // Calls visit(name) for every entry that counts, in directory order: regular
 // "*.Data" files (wantFiles non-zero) or directories (wantFiles 0), never
@@ -31,3 +32,8 @@ int writeTemplateAtomic(const char *path, const uint8_t *data, std::size_t size)
 // Reads a stored template. Returns the number of bytes read (a file shorter
 // than size returns less), or -1 when it cannot be opened as a regular file.
 long readTemplateFile(const char *path, uint8_t *data, std::size_t size);
+
+// Held while a template file is removed, renamed or renewed, so that a renewal
+// on the worker never brings back a template that a delete or rename on the
+// main thread has just taken away.
+std::mutex &templateFileLock();
