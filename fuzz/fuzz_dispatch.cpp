@@ -4,10 +4,8 @@
 // directory; replies travel over a private dbus-daemon started once per run
 // to a client connection that throws them away.
 #include <dbus/dbus.h>
-#include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include "engine/vorl2547_drv.h"
 #include "fuzz/fuzz_env.h"
 #include "service/vorl2547_svr.h"
+#include "tests/support/session_bus.h"
 
 namespace {
 
@@ -53,28 +52,7 @@ void killBus()
 
 std::string startBus()
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        die("pipe");
-    s_busPid = fork();
-    if (s_busPid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        dup2(fds[1], STDOUT_FILENO);
-        int null = open("/dev/null", O_WRONLY);
-        if (null >= 0)
-            dup2(null, STDERR_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
-               "--address=unix:tmpdir=/tmp", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string address;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        address += c;
-    close(fds[0]);
+    std::string address = startSessionBus(&s_busPid);
     if (address.empty())
         die("dbus-daemon did not start");
     atexit(killBus);

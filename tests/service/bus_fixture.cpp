@@ -3,44 +3,15 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "service/vorl2547_svr.h"
+#include "tests/support/session_bus.h"
 
 namespace {
 
 constexpr int WAIT_MS = 2000;
-
-std::string startBus(pid_t *pid)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "";
-    *pid = fork();
-    if (*pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        dup2(fds[1], STDOUT_FILENO);
-        // Its complaints about resource limits are no business of the tests.
-        int null = open("/dev/null", O_WRONLY);
-        if (null >= 0)
-            dup2(null, STDERR_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
-               "--address=unix:tmpdir=/tmp", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string address;
-    char c;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        address += c;
-    close(fds[0]);
-    return address;
-}
 
 DBusConnection *connect(const std::string &address)
 {
@@ -76,7 +47,7 @@ DBusMessage *nextCall(DBusConnection *conn)
 void BusFixture::SetUp()
 {
     dbus_threads_init_default();
-    std::string address = startBus(&busPid_);
+    std::string address = startSessionBus(&busPid_);
     ASSERT_FALSE(address.empty()) << "dbus-daemon did not start";
     daemon_ = connect(address);
     client_ = connect(address);
