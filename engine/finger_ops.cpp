@@ -38,6 +38,27 @@ int findTemplate(const char *userDir, const char *wanted, bool &found)
     return count;
 }
 
+// Finds finger's template in id's directory, logging as delete and rename
+// do. 0 when found; -1 for a refused name, no template or no match; -100
+// when the user directory is missing.
+int locateTemplate(const char *id, const char *finger, bool logSearchName)
+{
+    char userDir[VL_PATH_SIZE];
+    char wanted[64];
+    if (!formatUserDir(userDir, sizeof userDir, id) || !searchName(wanted, finger))
+        return -1;
+    int total = getSubFile(userDir, nullptr, 1);
+    if (total <= 0)
+        return total < 0 ? total : -1;
+    _vllog("getSubFile %d\n", total);
+    if (logSearchName)
+        _vllog("delname %s\n", wanted);
+    bool found = false;
+    if (findTemplate(userDir, wanted, found) < 0 || !found)
+        return -1;
+    return 0;
+}
+
 } // namespace
 
 int vlLstFp(const char *id, char *nameList, int32_t *nameCount)
@@ -65,18 +86,8 @@ int vlLstFp(const char *id, char *nameList, int32_t *nameCount)
 
 int vlDelFp(const char *id, const char *finger)
 {
-    char userDir[VL_PATH_SIZE];
-    char wanted[64];
-    if (!formatUserDir(userDir, sizeof userDir, id) || !searchName(wanted, finger))
-        return -1;
-    int total = getSubFile(userDir, nullptr, 1);
-    if (total <= 0)
-        return total < 0 ? total : -1;
-    _vllog("getSubFile %d\n", total);
-    _vllog("delname %s\n", wanted);
-    bool found = false;
-    if (findTemplate(userDir, wanted, found) < 0 || !found)
-        return -1;
+    if (int ret = locateTemplate(id, finger, true); ret != 0)
+        return ret;
     char path[VL_PATH_SIZE];
     formatTemplatePath(path, sizeof path, id, finger);
     _vllog("del %s\n", path);
@@ -124,19 +135,11 @@ int vlDelAllFp(const char *id)
 
 int vlRenameFp(const char *id, const char *finger, const char *newname)
 {
-    char userDir[VL_PATH_SIZE];
-    char wanted[64];
     char newPath[VL_PATH_SIZE];
-    if (!formatUserDir(userDir, sizeof userDir, id) || !searchName(wanted, finger) ||
-        !formatTemplatePath(newPath, sizeof newPath, id, newname))
+    if (!formatTemplatePath(newPath, sizeof newPath, id, newname))
         return -1;
-    int total = getSubFile(userDir, nullptr, 1);
-    if (total <= 0)
-        return total < 0 ? total : -1;
-    _vllog("getSubFile %d\n", total);
-    bool found = false;
-    if (findTemplate(userDir, wanted, found) < 0 || !found)
-        return -1;
+    if (int ret = locateTemplate(id, finger, false); ret != 0)
+        return ret;
     char oldPath[VL_PATH_SIZE];
     formatTemplatePath(oldPath, sizeof oldPath, id, finger);
     _vllog("rename file=%s\n", newPath);
