@@ -1,6 +1,9 @@
 #include "coarse_align.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include "simd_clones.h"
 
 namespace fpalg {
 namespace {
@@ -8,7 +11,21 @@ constexpr int N = params::kFftSide;
 constexpr int H = params::kHalf;
 constexpr int kPad = (N - H) / 2;
 
-int signed_bin(int u) { return u < N / 2 ? u : u - N; }
+constexpr int signed_bin(int u) { return u < N / 2 ? u : u - N; }
+
+constexpr bool row_in_band(int u) { return signed_bin(u) <= params::kPocBandHigh && -signed_bin(u) <= params::kPocBandHigh; }
+
+// Column groups of the FFT's first pass that can hold anything: where the
+// half-size image sits, and, in a spectrum, the frequencies inside the band.
+constexpr unsigned groups_where(bool (*used)(int)) {
+    unsigned g = 0;
+    for (int j = 0; j < N; ++j)
+        if (used(j)) g |= 1u << (j / 8);
+    return g;
+}
+constexpr bool image_column(int x) { return x >= kPad && x < kPad + H; }
+constexpr unsigned kImageGroups = groups_where(image_column);
+constexpr unsigned kBandGroups = groups_where(row_in_band);
 
 bool in_band(int u, int v) {
     const int fu = signed_bin(u), fv = signed_bin(v);
@@ -16,14 +33,33 @@ bool in_band(int u, int v) {
     return r2 >= params::kPocBandLow * params::kPocBandLow && r2 <= params::kPocBandHigh * params::kPocBandHigh;
 }
 
+// Largest of n values, in lanes so that it vectorises (max is exact, so the
+// order does not matter).
+float row_max(const float *v, int n) {
+    float lane[8] = {-1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f};
+    int x = 0;
+    for (; x + 8 <= n; x += 8)
+        for (int l = 0; l < 8; ++l) lane[l] = std::max(lane[l], v[x + l]);
+    for (; x < n; ++x) lane[0] = std::max(lane[0], v[x]);
+    float m = lane[0];
+    for (int l = 1; l < 8; ++l) m = std::max(m, lane[l]);
+    return m;
+}
+
 Peak find_peak(const float *surface, float norm) {
     Peak best{-1.0f, 0, 0};
     constexpr int kReach = H - params::kMinOverlapHalfPx;
-    for (int dy = -kReach; dy <= kReach; ++dy)
-        for (int dx = -kReach; dx <= kReach; ++dx) {
-            const float v = surface[((dy + N) % N) * N + (dx + N) % N];
-            if (v > best.height) best = {v, dy, dx};
-        }
+    for (int dy = -kReach; dy <= kReach; ++dy) {
+        // Negative shifts wrap to the end of the row. A row is only scanned
+        // for the position when it beats the best so far; the first
+        // position in dx order wins among equal values.
+        const float *row = surface + ((dy + N) % N) * N;
+        if (std::max(row_max(row + N - kReach, kReach), row_max(row, kReach + 1)) <= best.height) continue;
+        for (int dx = -kReach; dx < 0; ++dx)
+            if (row[N + dx] > best.height) best = {row[N + dx], dy, dx};
+        for (int dx = 0; dx <= kReach; ++dx)
+            if (row[dx] > best.height) best = {row[dx], dy, dx};
+    }
     best.height /= norm;
     best.dy *= 2;
     best.dx *= 2;
@@ -42,7 +78,7 @@ void phase_spectrum(const RidgeView &r, Spectrum &out) {
             const float v = r.value[i] + r.value[i + 1] + r.value[i + S] + r.value[i + S + 1];
             out.re[(y + kPad) * N + x + kPad] = 0.25f * v;
         }
-    fft2d(out, false);
+    fft2d(out, false, kImageGroups);
     out.bins = 0;
     for (int u = 0; u < N; ++u)
         for (int v = 0; v < N; ++v) {
@@ -58,15 +94,26 @@ void phase_spectrum(const RidgeView &r, Spectrum &out) {
         }
 }
 
-void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a, Peak &b) {
-    for (int i = 0; i < kFftPixels; ++i) {
-        // c_a + i c_b, where c = V * conj(P)
-        const float ar = v.re[i] * pa.re[i] + v.im[i] * pa.im[i], ai = v.im[i] * pa.re[i] - v.re[i] * pa.im[i];
-        const float br = v.re[i] * pb.re[i] + v.im[i] * pb.im[i], bi = v.im[i] * pb.re[i] - v.re[i] * pb.im[i];
-        w.re[i] = ar - bi;
-        w.im[i] = ai + br;
+FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a, Peak &b) {
+    for (int u = 0; u < N; ++u) {
+        float *wr = &w.re[u * N], *wi = &w.im[u * N];
+        if (!row_in_band(u)) {
+            std::fill_n(wr, N, 0.0f);
+            std::fill_n(wi, N, 0.0f);
+            continue;
+        }
+        const float *vr = &v.re[u * N], *vi = &v.im[u * N];
+        const float *ar_ = &pa.re[u * N], *ai_ = &pa.im[u * N], *br_ = &pb.re[u * N], *bi_ = &pb.im[u * N];
+#pragma GCC ivdep
+        for (int x = 0; x < N; ++x) {
+            // c_a + i c_b, where c = V * conj(P)
+            const float ar = vr[x] * ar_[x] + vi[x] * ai_[x], ai = vi[x] * ar_[x] - vr[x] * ai_[x];
+            const float br = vr[x] * br_[x] + vi[x] * bi_[x], bi = vi[x] * br_[x] - vr[x] * bi_[x];
+            wr[x] = ar - bi;
+            wi[x] = ai + br;
+        }
     }
-    fft2d(w, true);
+    fft2d(w, true, kBandGroups);
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
     a = find_peak(w.re.data(), norm);
     b = find_peak(w.im.data(), norm);

@@ -10,19 +10,20 @@ namespace fpalg {
 namespace {
 
 constexpr int N = params::kFftSide;
-constexpr int kLog2N = 6;
-static_assert(1 << kLog2N == N);
+constexpr int kGroup = 8;   // lanes skipped together when known to be zero
+constexpr int kDigits = 3;   // N = 4^3: three radix-4 stages
+static_assert(1 << (2 * kDigits) == N);
 
 struct Tables {
-    int reverse[N];
-    float cos_[N / 2], sin_[N / 2];
+    int reverse[N];          // base-4 digit reversal
+    float cos_[N], sin_[N];  // e^(-2 pi i k / N)
     Tables() {
         for (int i = 0; i < N; ++i) {
             int r = 0;
-            for (int b = 0; b < kLog2N; ++b) r |= ((i >> b) & 1) << (kLog2N - 1 - b);
+            for (int d = 0; d < kDigits; ++d) r |= ((i >> (2 * d)) & 3) << (2 * (kDigits - 1 - d));
             reverse[i] = r;
         }
-        for (int k = 0; k < N / 2; ++k) {
+        for (int k = 0; k < N; ++k) {
             const double a = -2.0 * 3.14159265358979323846 * k / N;
             cos_[k] = static_cast<float>(fixed_cos(a));
             sin_[k] = static_cast<float>(fixed_sin(a));
@@ -35,10 +36,14 @@ const Tables &tables() {
     return t;
 }
 
-// Radix-2 transform of `count` interleaved sequences at once: element i of
+// Radix-4 transform of N interleaved sequences at once: element i of
 // sequence j sits at index i * N + j, so the inner loop runs over j and
 // vectorises. Used on columns directly and on rows after a transpose.
-FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse) {
+// Radix 4 halves the passes over the data against radix 2, and the passes,
+// not the arithmetic, are what the correlation search waits for.
+// Only the lane groups set in `groups` (bit g: lanes 8g .. 8g+7) are
+// transformed; the others must be all zero and stay so.
+FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups) {
     const Tables &t = tables();
     for (int i = 0; i < N; ++i) {
         const int r = t.reverse[i];
@@ -48,20 +53,42 @@ FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse) {
                 std::swap(im[i * N + j], im[r * N + j]);
             }
     }
-    for (int len = 2; len <= N; len <<= 1) {
-        const int half = len / 2, step = N / len;
+    // Multiplying by -i (forward) or +i (inverse): (x, y) -> (sy, -sx) with s = +1 or -1.
+    const float s = inverse ? -1.0f : 1.0f;
+    for (int len = 4; len <= N; len <<= 2) {
+        const int q = len / 4, step = N / len;
         for (int start = 0; start < N; start += len)
-            for (int k = 0; k < half; ++k) {
-                const float wr = t.cos_[k * step], wi = inverse ? -t.sin_[k * step] : t.sin_[k * step];
-                float *ar = re + (start + k) * N, *ai = im + (start + k) * N;
-                float *br = re + (start + k + half) * N, *bi = im + (start + k + half) * N;
-                for (int j = 0; j < N; ++j) {
-                    const float xr = br[j] * wr - bi[j] * wi;
-                    const float xi = br[j] * wi + bi[j] * wr;
-                    br[j] = ar[j] - xr;
-                    bi[j] = ai[j] - xi;
-                    ar[j] += xr;
-                    ai[j] += xi;
+            for (int k = 0; k < q; ++k) {
+                const int e1 = k * step, e2 = 2 * k * step, e3 = 3 * k * step;
+                const float w1r = t.cos_[e1], w1i = s * t.sin_[e1];
+                const float w2r = t.cos_[e2], w2i = s * t.sin_[e2];
+                const float w3r = t.cos_[e3], w3i = s * t.sin_[e3];
+                float *r0 = re + (start + k) * N, *i0 = im + (start + k) * N;
+                float *r1 = r0 + q * N, *i1 = i0 + q * N;
+                float *r2 = r1 + q * N, *i2 = i1 + q * N;
+                float *r3 = r2 + q * N, *i3 = i2 + q * N;
+                for (int g = 0; g < N / kGroup; ++g) {
+                    if (!((groups >> g) & 1u)) continue;
+                    // The eight rows are disjoint; tell the vectoriser so.
+#pragma GCC ivdep
+                for (int j = g * kGroup; j < g * kGroup + kGroup; ++j) {
+                    const float ar = r0[j], ai = i0[j];
+                    const float br = r1[j] * w1r - i1[j] * w1i, bi = r1[j] * w1i + i1[j] * w1r;
+                    const float cr = r2[j] * w2r - i2[j] * w2i, ci = r2[j] * w2i + i2[j] * w2r;
+                    const float dr = r3[j] * w3r - i3[j] * w3i, di = r3[j] * w3i + i3[j] * w3r;
+                    const float sr = ar + cr, si = ai + ci, tr = ar - cr, ti = ai - ci;
+                    const float ur = br + dr, ui = bi + di;
+                    // (b - d) times -i (forward) or +i (inverse)
+                    const float vr = s * (bi - di), vi = -s * (br - dr);
+                    r0[j] = sr + ur;
+                    i0[j] = si + ui;
+                    r1[j] = tr + vr;
+                    i1[j] = ti + vi;
+                    r2[j] = sr - ur;
+                    i2[j] = si - ui;
+                    r3[j] = tr - vr;
+                    i3[j] = ti - vi;
+                }
                 }
             }
     }
@@ -74,11 +101,11 @@ void transpose(float *a) {
 
 }  // namespace
 
-void fft2d(Spectrum &s, bool inverse) {
-    fft_columns(s.re.data(), s.im.data(), inverse);
+void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
+    fft_columns(s.re.data(), s.im.data(), inverse, first_pass_groups);
     transpose(s.re.data());
     transpose(s.im.data());
-    fft_columns(s.re.data(), s.im.data(), inverse);
+    fft_columns(s.re.data(), s.im.data(), inverse, kAllGroups);
 }
 
 }  // namespace fpalg

@@ -19,6 +19,10 @@ struct Spectrum {
 // In place. The forward transform leaves the spectrum transposed (index
 // fx * 64 + fy) and the unscaled inverse expects it so, which saves a
 // transpose each way; pointwise products and symmetric masks don't care.
-void fft2d(Spectrum &s, bool inverse);
+// The first pass runs along the first index (rows of an image, fx of a
+// spectrum) for the columns in `first_pass_groups` (bit g: columns 8g ..
+// 8g+7); the caller clears a bit only when those columns are all zero.
+inline constexpr unsigned kAllGroups = 0xFFu;
+void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups = kAllGroups);
 
 }  // namespace fpalg

@@ -21,10 +21,33 @@ bool sample(const RidgeView &v, double y, double x, float &out) {
 }
 }  // namespace
 
+// Canvas pixel (y, x) -> pixel of another view: a rigid map, so affine;
+// kept as its value at (0, 0) and its steps along y and x.
+struct Affine {
+    double oy, ox, yy, yx, xy, xx;
+    void at(int y, int x, double &uy, double &ux) const {
+        uy = oy + y * yy + x * xy;
+        ux = ox + y * yx + x * xx;
+    }
+};
+
 int union_canvas(const Template &stored, const RidgeView *views, int on, const Peak &shift, RidgeView &canvas) {
     const Pose base = pose_of(stored.views[on]);
-    Pose poses[params::kMaxViews];
-    for (int u = 0; u < stored.view_count; ++u) poses[u] = pose_of(stored.views[u]);
+    Affine maps[params::kMaxViews];
+    int others[params::kMaxViews], count = 0;
+    for (int u = 0; u < stored.view_count; ++u) {
+        if (u == on || stored.views[u].frame != stored.views[on].frame) continue;
+        const Pose pu = pose_of(stored.views[u]);
+        double p[3][2];
+        const int probe_at[3][2] = {{0, 0}, {1, 0}, {0, 1}};
+        for (int k = 0; k < 3; ++k) {
+            double gy, gx;
+            base.apply(probe_at[k][0] + shift.dy, probe_at[k][1] + shift.dx, gy, gx);
+            pu.invert(gy, gx, p[k][0], p[k][1]);
+        }
+        maps[count] = {p[0][0], p[0][1], p[1][0] - p[0][0], p[1][1] - p[0][1], p[2][0] - p[0][0], p[2][1] - p[0][1]};
+        others[count++] = u;
+    }
     int added = 0;
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
@@ -36,14 +59,11 @@ int union_canvas(const Template &stored, const RidgeView *views, int on, const P
                 canvas.weight[i] = 1.0f;
                 continue;
             }
-            double gy, gx;
-            base.apply(vy, vx, gy, gx);
-            for (int u = 0; u < stored.view_count; ++u) {
-                if (u == on || stored.views[u].frame != stored.views[on].frame) continue;
+            for (int k = 0; k < count; ++k) {
                 double uy, ux;
-                poses[u].invert(gy, gx, uy, ux);
+                maps[k].at(y, x, uy, ux);
                 float v;
-                if (sample(views[u], uy, ux, v)) {
+                if (sample(views[others[k]], uy, ux, v)) {
                     canvas.value[i] = v;
                     canvas.weight[i] = 1.0f;
                     ++added;
