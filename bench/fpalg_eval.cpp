@@ -3,7 +3,8 @@
 // against every template and writes one CSV line of score terms per pair.
 // The benchmark of record stays fpbench.py; this only makes iterating fast.
 //
-// usage: fpalg-eval PREFIX OUT.csv [FINGER_STEP [PROBE_STEP]]
+// usage: fpalg-eval PREFIX OUT.csv [FINGER_STEP [PROBE_STEP [FIRST_PROBE]]]
+// (two runs with PROBE_STEP 2 and FIRST_PROBE 0 and 1 split the work in halves)
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -58,11 +59,12 @@ bool enroll(const Finger &f, Template &out) {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::cerr << "usage: fpalg-eval PREFIX OUT.csv [FINGER_STEP [PROBE_STEP]]\n";
+        std::cerr << "usage: fpalg-eval PREFIX OUT.csv [FINGER_STEP [PROBE_STEP [FIRST_PROBE]]]\n";
         return 2;
     }
     const std::string prefix = argv[1];
     const int fstep = argc > 3 ? std::atoi(argv[3]) : 1, pstep = argc > 4 ? std::atoi(argv[4]) : 1;
+    const std::size_t first = argc > 5 ? static_cast<std::size_t>(std::atoi(argv[5])) : 0;
     std::ifstream idx(prefix + ".idx");
     std::ifstream raw(prefix + ".raw", std::ios::binary);
     std::vector<Finger> fingers;
@@ -89,9 +91,9 @@ int main(int argc, char **argv) {
         std::cerr << "frames " << fingers[i].name << " " << frames << "\n";
     }
     std::FILE *out = std::fopen(argv[2], "w");
-    std::fprintf(out, "probe_finger,probe,template,kind,view,angle,dy,dx,peak,overlap,ncc,blocks,good,block_ncc,raw,score,amb,pamb,vamb\n");
+    std::fprintf(out, "probe_finger,probe,template,kind,view,angle,dy,dx,peak,overlap,ncc,blocks,good,block_ncc,raw,score,amb,pamb,vamb,ms,mp,mq\n");
     for (std::size_t pf = 0; pf < fingers.size(); ++pf)
-        for (std::size_t pi = 0; pi < fingers[pf].probes.size(); pi += pstep) {
+        for (std::size_t pi = first; pi < fingers[pf].probes.size(); pi += pstep) {
             Template probe;
             int fg = 0;
             if (create_template(fingers[pf].probes[pi].data(), probe, fg) != CreateResult::made) {
@@ -114,10 +116,11 @@ int main(int argc, char **argv) {
                         if (q.block_ncc > p.block_ncc) p = q;
                     }
                 }
-                std::fprintf(out, "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d,%.3f,%d,%d\n", pf, pi, t, kind,
+                std::fprintf(out, "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d,%.3f,%d,%d,%d,%d,%d\n", pf, pi, t, kind,
                              p.view, p.angle_deci, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.blocks,
                              p.good_blocks, p.block_ncc, p.raw, p.score, p.ambiguity, probe.views[0].ambiguity,
-                             p.view >= 0 ? gallery[t].views[p.view].ambiguity : 0);
+                             p.view >= 0 ? gallery[t].views[p.view].ambiguity : 0, p.minutiae_stored,
+                             p.minutiae_probe, p.minutiae_paired);
             }
         }
     std::fclose(out);

@@ -31,7 +31,15 @@ float raw_evidence(const ScoreParts &p) {
     // Block agreement beyond what the images' own self-similarity explains.
     const float discount = params::kAmbiguityWeight * p.ambiguity;
     const float b = std::max(0.0f, p.block_ncc - discount) / (1.0f - discount);
-    return b * b * b * std::sqrt(static_cast<float>(p.blocks)) * (1.0f + params::kPeakWeight * p.peak) * 10.0f;
+    // A sharp coarse peak means the whole overlap agrees at one rigid pose,
+    // which look-alike ridge flow of another finger rarely gives.
+    const float sharp = 1.0f + params::kPeakWeight * p.peak;
+    return b * b * b * std::sqrt(static_cast<float>(p.blocks)) * sharp * sharp * 10.0f;
+}
+
+float detail_factor(const ScoreParts &p) {
+    const float full = params::kMinutiaePairsForFull + 1.0f;
+    return std::sqrt(std::min(1.0f, (p.minutiae_paired + 1.0f) / full));
 }
 
 int calibrated_score(float raw) {

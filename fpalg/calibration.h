@@ -9,6 +9,9 @@ namespace fpalg {
 
 // Combined evidence of the partial terms (larger is more alike).
 float raw_evidence(const ScoreParts &parts);
+// Share of the evidence that ridge detail confirms: 1 when enough minutiae
+// pair up after alignment, down to 1/2 when none do (or none were looked at).
+float detail_factor(const ScoreParts &parts);
 // Calibrated score 0..100; 0 when nothing is shared.
 int calibrated_score(float raw);
 

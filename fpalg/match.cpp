@@ -9,6 +9,7 @@
 #include "calibration.h"
 #include "coarse_align.h"
 #include "debug_sink.h"
+#include "minutiae.h"
 #include "union_canvas.h"
 #include "verify.h"
 
@@ -63,20 +64,44 @@ struct Candidate {
     Peak peak;
 };
 
-// Coarse alignment of every rotation of the probe on every stored view,
-// best correlation peaks first.
+// Rotations of the probe on one view: every other angle first, then the
+// angles on either side of the best of those. The correlation peak falls off
+// slowly enough with a half-step rotation error that the best coarse angle
+// lies next to the true one, and this saves a third of the transforms.
+void search_view(Workspace &w, const ProbeCache &pc, int v, std::vector<Candidate> &cands) {
+    const std::size_t first = cands.size();
+    for (int k = 0; k < kAngles; k += 4) {
+        const int k2 = std::min(k + 2, kAngles - 1);
+        Peak a, b;
+        correlate_pair(w.view_spectrum, pc.spectrum[k], pc.spectrum[k2], w.work, a, b);
+        cands.push_back({v, k, a});
+        if (k2 != k) cands.push_back({v, k2, b});
+    }
+    std::size_t top = first;
+    for (std::size_t i = first; i < cands.size(); ++i)
+        if (cands[i].peak.height > cands[top].peak.height) top = i;
+    const int k = cands[top].angle;
+    const int lo = k - 1, hi = k + 1;
+    Peak a, b;
+    if (lo >= 0 && hi < kAngles) {
+        correlate_pair(w.view_spectrum, pc.spectrum[lo], pc.spectrum[hi], w.work, a, b);
+        cands.push_back({v, lo, a});
+        cands.push_back({v, hi, b});
+    } else {
+        const int only = lo >= 0 ? lo : hi;
+        correlate_pair(w.view_spectrum, pc.spectrum[only], pc.spectrum[only], w.work, a, b);
+        cands.push_back({v, only, a});
+    }
+}
+
+// Coarse alignment of the probe's rotations on every stored view, best
+// correlation peaks first.
 std::vector<Candidate> coarse_candidates(Workspace &w, const Template &stored, const ProbeCache &pc) {
     std::vector<Candidate> cands;
     for (int v = 0; v < stored.view_count; ++v) {
         decode_ridges(stored.views[v], w.views[v]);
         phase_spectrum(w.views[v], w.view_spectrum);
-        for (int k = 0; k < kAngles; k += 2) {
-            const int k2 = std::min(k + 1, kAngles - 1);
-            Peak a, b;
-            correlate_pair(w.view_spectrum, pc.spectrum[k], pc.spectrum[k2], w.work, a, b);
-            cands.push_back({v, k, a});
-            if (k2 != k) cands.push_back({v, k2, b});
-        }
+        search_view(w, pc, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
@@ -98,7 +123,9 @@ ScoreParts verify_candidate(Workspace &w, const Template &stored, const ProbeCac
     p.ambiguity = std::max(stored.views[c.view].ambiguity, pc.source.ambiguity) / 255.0f;
     verify_alignment(w.views[c.view], pc.rotated[c.angle], c.peak, p);
     p.raw = raw_evidence(p);
-    if (p.overlap_px == 0) return p;
+    // Other views cannot turn an alignment that fails on its own view into
+    // a match; they only widen one that holds.
+    if (p.overlap_px == 0 || p.raw < params::kUnionMinRaw) return p;
     const Peak at{c.peak.height, p.dy, p.dx};
     const int extra = union_canvas(stored, w.views, c.view, at, w.canvas);
     if (extra < params::kUnionMinExtraPx) return p;
@@ -128,6 +155,17 @@ void screen(const Workspace &w, const ProbeCache &pc, std::vector<Candidate> &ca
     cands = kept;
 }
 
+// Moves every stored view of the best alignment's frame under the probe and
+// counts the ridge endings and forks that both images show in one place.
+void check_minutiae(Workspace &w, const Template &stored, const ProbeCache &pc, ScoreParts &best) {
+    union_canvas(stored, w.views, best.view, Peak{best.peak, best.dy, best.dx}, w.canvas);
+    const int k = best.angle_deci / params::kAngleStepDeciDeg + kAngles / 2;
+    const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[k]);
+    best.minutiae_stored = m.stored;
+    best.minutiae_probe = m.probe;
+    best.minutiae_paired = m.paired;
+}
+
 }  // namespace
 
 ScoreParts match_templates(const Template &stored, const Template &probe) {
@@ -141,6 +179,8 @@ ScoreParts match_templates(const Template &stored, const Template &probe) {
         debug::alignment(p);
         if (best.view < 0 || p.raw > best.raw) best = p;
     }
+    if (best.view >= 0 && best.raw >= params::kDetailCheckFloor) check_minutiae(w, stored, pc, best);
+    best.raw *= detail_factor(best);
     best.score = calibrated_score(best.raw);
     return best;
 }

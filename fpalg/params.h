@@ -53,7 +53,8 @@ inline constexpr int kAmbiguityMinOverlap = 3000;
 inline constexpr float kAmbiguityWeight = 0.5f;
 
 // Evidence: cube of the discounted block agreement, times the square root
-// of the blocks compared, times (1 + weight x coarse peak).
+// of the blocks compared, times (1 + weight x coarse peak) squared, times
+// the share confirmed by minutiae.
 inline constexpr float kPeakWeight = 3.0f;
 
 // Verification at full resolution.
@@ -64,8 +65,11 @@ inline constexpr int kBlockShift = 1;            // px, local distortion allowan
 inline constexpr int kBlockMinValid = 160;       // of 256 pixels valid in both images
 inline constexpr float kBlockGoodNcc = 0.45f;
 inline constexpr int kMinOverlapPx = 1200;
+inline constexpr float kMinOverlapNcc = 0.1f;    // whole-overlap correlation below which blocks are not compared
 // The union of registered views is verified when it adds this many pixels.
 inline constexpr int kUnionMinExtraPx = 400;
+// ... and only for an alignment with this much evidence on its own view.
+inline constexpr float kUnionMinRaw = 2.0f;
 
 // Registration of enrollment views into one frame: a new view is placed
 // when its best verified alignment on a registered view is this convincing.
@@ -78,12 +82,27 @@ inline constexpr int kMaxPoseShift8 = 8 * 400;
 inline constexpr int kDuplicateOverlapPx = 7800;
 inline constexpr float kDuplicateNcc = 0.9f;
 
+// Minutiae checked after alignment: at most this many per image, none
+// closer than kMinutiaEdgeDistance px to the edge of the common area or
+// kMinutiaMinSpacing px to another; a pair lies within kMinutiaPairRadius px.
+inline constexpr int kMaxMinutiae = 48;
+inline constexpr int kFlowCell = 4;            // px; the flow is estimated over 3 x 3 cells
+inline constexpr int kFlowSmoothReach = 3;     // px each way along the ridge
+inline constexpr int kMinutiaEdgeDistance = 6;
+inline constexpr int kMinutiaMinSpacing = 5;
+inline constexpr int kMinutiaPairRadius = 4;
+// This many pairs confirm the alignment fully; fewer discount it.
+inline constexpr int kMinutiaePairsForFull = 3;
+
 // Score scale: raw evidence at which the score reaches 1, 30, the match
 // threshold (46) and 100; fitted with bench/fpalg_calibrate.py.
 inline constexpr float kRawFloor = 0.5f;
-inline constexpr float kRaw30 = 13.0f;
-inline constexpr float kRawThreshold = 26.0f;
-inline constexpr float kRawTop = 52.0f;
+inline constexpr float kRaw30 = 11.7f;
+inline constexpr float kRawThreshold = 22.4f;
+inline constexpr float kRawTop = 44.8f;
+
+// Minutiae are only looked for when the evidence could come near a match.
+inline constexpr float kDetailCheckFloor = 0.35f * kRawThreshold;
 
 // Renewal folds a probe in only far above the match threshold.
 inline constexpr int kMatchThreshold = 45;

@@ -15,6 +15,9 @@ struct ScoreParts {
     int blocks = 0;             // blocks compared
     int good_blocks = 0;        // blocks whose local correlation is convincing
     float block_ncc = 0.0f;     // mean local correlation of compared blocks
+    int minutiae_stored = 0;    // minutiae of each image in the common area
+    int minutiae_probe = 0;
+    int minutiae_paired = 0;    // found at the same place in both
     float ambiguity = 0.0f;     // larger of the two images' self-similarity
     float raw = 0.0f;           // combined evidence before calibration
     int score = 0;              // calibrated score, 0..100

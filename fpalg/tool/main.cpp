@@ -81,6 +81,7 @@ public:
                     "block ncc %.3f ambiguity %.2f raw %.2f\n",
                     p.view, p.angle_deci / 10.0, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.good_blocks, p.blocks,
                     p.block_ncc, p.ambiguity, p.raw);
+
     }
 };
 
@@ -122,6 +123,9 @@ int cmd_match(const std::vector<std::string> &args, const std::string &png) {
         fpalg::debug::Scope scope(&sink);
         parts = fpalg::match_templates(s, p);
     }
+    if (parts.minutiae_stored + parts.minutiae_probe > 0)
+        std::printf("best: view %d, minutiae %d enrolled, %d probe, %d at the same place; raw %.2f\n", parts.view,
+                    parts.minutiae_stored, parts.minutiae_probe, parts.minutiae_paired, parts.raw);
     std::printf("score %d (library call: %d; above %d is a match)\n", parts.score,
                 FpAlg_MatchScore(stored.data(), probe.data()), FPALG_MATCH_THRESHOLD);
     if (!png.empty() && !fpalg_tool::draw_match(s, p, parts, png)) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 
+#include "minutiae.h"
 #include "png_canvas.h"
 #include "union_canvas.h"
 #include "view_image.h"
@@ -67,6 +68,20 @@ void draw_blocks(PngCanvas &c, int oy, int ox, const RidgeView &under, const Rid
         }
 }
 
+// Minutiae as small squares: enrolled in cyan, probe in magenta, those
+// found at the same place in both in white.
+void draw_minutiae(PngCanvas &c, int oy, int ox, const RidgeView &under, const RidgeView &probe) {
+    fpalg::MinutiaeLayout layout;
+    const fpalg::MinutiaeAgreement m = fpalg::pair_minutiae(under, probe, &layout);
+    const auto mark = [&](const fpalg::MinutiaPoint &p, Rgb col) {
+        for (int y = p.y - 1; y <= p.y + 1; ++y)
+            for (int x = p.x - 1; x <= p.x + 1; ++x)
+                if (y >= 0 && x >= 0 && y < kSide && x < kSide && (y != p.y || x != p.x)) c.cell(oy, ox, y, x, kScale, col);
+    };
+    for (int j = 0; j < m.stored; ++j) mark(layout.stored[j], layout.stored[j].paired ? Rgb{255, 255, 255} : Rgb{0, 220, 255});
+    for (int i = 0; i < m.probe; ++i) mark(layout.probe[i], layout.probe[i].paired ? Rgb{255, 255, 255} : Rgb{255, 0, 220});
+}
+
 }  // namespace
 
 bool draw_template(const fpalg::Template &t, const std::string &png) {
@@ -87,7 +102,8 @@ bool draw_match(const fpalg::Template &stored, const fpalg::Template &probe, con
     auto decoded = std::make_unique<RidgeView[]>(fpalg::params::kMaxViews);
     auto under = std::make_unique<RidgeView>();
     fpalg::decode_ridges(probe.views[0], *upright);
-    // Row 1: probe as captured, probe rotated, probe over the enrolled area, block agreement.
+    // Row 1: probe as captured, probe rotated, probe over the enrolled area with
+    // the minutiae of both, block agreement.
     draw_ridges(c, 4, 4, *upright);
     for (int v = 0; v < views; ++v) fpalg::decode_ridges(stored.views[v], decoded[v]);
     if (parts.view >= 0) {
@@ -95,6 +111,7 @@ bool draw_match(const fpalg::Template &stored, const fpalg::Template &probe, con
         draw_ridges(c, 4, 4 + kPanel, *rotated);
         fpalg::union_canvas(stored, decoded.get(), parts.view, fpalg::Peak{0.0f, parts.dy, parts.dx}, *under);
         draw_overlay(c, 4, 4 + 2 * kPanel, *under, *rotated, 0, 0);
+        draw_minutiae(c, 4, 4 + 2 * kPanel, *under, *rotated);
         draw_blocks(c, 4, 4 + 3 * kPanel, *under, *rotated, 0, 0);
     }
     // Row 2: the stored views; the one the probe landed on is framed.

@@ -1,0 +1,125 @@
+// Stages whose faults would not crash anything, only cost accuracy quietly:
+// the FFT behind the alignment search, the minutiae check after it, and the
+// mosaic that enrollment builds.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <memory>
+
+#include "fft.h"
+#include "fpalg_test_util.h"
+#include "minutiae.h"
+#include "template_format.h"
+#include "view_image.h"
+
+using namespace fpalg_test;
+
+namespace {
+
+constexpr int N = fpalg::params::kFftSide;
+
+std::unique_ptr<fpalg::Spectrum> noise_image(int x0, int x1) {
+    auto s = std::make_unique<fpalg::Spectrum>();
+    unsigned r = 7;
+    for (int y = 0; y < N; ++y)
+        for (int x = x0; x < x1; ++x) {
+            r = r * 1103515245u + 12345u;
+            s->re[y * N + x] = static_cast<float>((r >> 8) % 2000) / 1000.0f - 1.0f;
+        }
+    return s;
+}
+
+TEST(Fft, ForwardMatchesADirectTransformAndTheInverseUndoesIt) {
+    const auto image = noise_image(0, N);
+    auto f = std::make_unique<fpalg::Spectrum>(*image);
+    fpalg::fft2d(*f, false);
+    // Spot checks against the definition; the output is stored transposed.
+    for (int fy = 0; fy < N; fy += 9)
+        for (int fx = 0; fx < N; fx += 7) {
+            std::complex<double> sum = 0;
+            for (int y = 0; y < N; ++y)
+                for (int x = 0; x < N; ++x)
+                    sum += static_cast<double>(image->re[y * N + x]) * std::polar(1.0, -2 * M_PI * (fy * y + fx * x) / N);
+            const int i = fx * N + fy;
+            EXPECT_NEAR(f->re[i], sum.real(), 2e-3) << fy << "," << fx;
+            EXPECT_NEAR(f->im[i], sum.imag(), 2e-3) << fy << "," << fx;
+        }
+    fpalg::fft2d(*f, true);
+    for (int i = 0; i < N * N; i += 13) EXPECT_NEAR(f->re[i] / (N * N), image->re[i], 1e-5);
+}
+
+TEST(Fft, LeavingOutAllZeroColumnsChangesNothing) {
+    // Columns 8..55 hold the image, as in the alignment search.
+    const auto image = noise_image(8, 56);
+    auto all = std::make_unique<fpalg::Spectrum>(*image), some = std::make_unique<fpalg::Spectrum>(*image);
+    fpalg::fft2d(*all, false);
+    fpalg::fft2d(*some, false, 0x7Eu);
+    EXPECT_EQ(all->re, some->re);
+    EXPECT_EQ(all->im, some->im);
+}
+
+// Straight ridges 9 px apart running top to bottom, with `endings` phase
+// singularities (each one ridge that ends or forks) at the given places.
+std::unique_ptr<fpalg::RidgeView> ridges(std::initializer_list<std::pair<double, double>> endings) {
+    auto r = std::make_unique<fpalg::RidgeView>();
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 96; ++x) {
+            double phase = x / 9.0;
+            for (const auto &[ey, ex] : endings) phase += std::atan2(y - ey, x - ex) / (2 * M_PI);
+            r->value[y * 96 + x] = static_cast<float>(1.5 * std::cos(2 * M_PI * phase));
+            r->weight[y * 96 + x] = 1.0f;
+        }
+    return r;
+}
+
+TEST(Minutiae, ParallelRidgesHaveNone) {
+    const auto flow = ridges({});
+    const fpalg::MinutiaeAgreement m = fpalg::pair_minutiae(*flow, *flow);
+    EXPECT_EQ(m.stored, 0);
+    EXPECT_EQ(m.probe, 0);
+}
+
+TEST(Minutiae, TheSameEndingPairsAndAMovedOneDoesNot) {
+    const auto here = ridges({{48, 48}}), nearly = ridges({{48.5, 48.5}}), elsewhere = ridges({{28, 70}});
+    const fpalg::MinutiaeAgreement same = fpalg::pair_minutiae(*here, *nearly);
+    ASSERT_EQ(same.stored, 1);
+    ASSERT_EQ(same.probe, 1);
+    EXPECT_EQ(same.paired, 1);
+    const fpalg::MinutiaeAgreement moved = fpalg::pair_minutiae(*here, *elsewhere);
+    ASSERT_EQ(moved.probe, 1);
+    EXPECT_EQ(moved.paired, 0);
+}
+
+TEST(Minutiae, OnlyTheAreaValidInBothCounts) {
+    auto masked = ridges({{48, 48}});
+    const auto full = ridges({{48, 48}});
+    for (int i = 0; i < 96 * 96; ++i)
+        if (i % 96 < 60) masked->weight[i] = 0.0f;   // the ending lies outside
+    const fpalg::MinutiaeAgreement m = fpalg::pair_minutiae(*full, *masked);
+    EXPECT_EQ(m.stored, 0);
+    EXPECT_EQ(m.probe, 0);
+}
+
+TEST(Mosaic, ViewsThatArriveApartJoinOneFrameOnceACaptureBridgesThem) {
+    fpalg::Template t;
+    const SyntheticPrint print{5};
+    // Left and right do not overlap; the middle one overlaps both.
+    const Bytes left = make_template(print.capture(128, 80)), right = make_template(print.capture(128, 176));
+    const Bytes middle = make_template(print.capture(128, 128));
+    Bytes two, three;
+    ASSERT_EQ(merge(left, right, two), 0);
+    ASSERT_TRUE(fpalg::decode_template(two.data(), t));
+    ASSERT_EQ(t.view_count, 2);
+    EXPECT_NE(t.views[0].frame, t.views[1].frame);
+    ASSERT_EQ(merge(two, middle, three), 0);
+    ASSERT_TRUE(fpalg::decode_template(three.data(), t));
+    ASSERT_EQ(t.view_count, 3);
+    EXPECT_EQ(t.views[0].frame, t.views[1].frame);
+    EXPECT_EQ(t.views[1].frame, t.views[2].frame);
+    // The right capture lies 96 px to the right of the left one in the frame.
+    EXPECT_NEAR((t.views[1].pose_tx8 - t.views[0].pose_tx8) / 8.0, 96.0, 1.5);
+    EXPECT_NEAR((t.views[1].pose_ty8 - t.views[0].pose_ty8) / 8.0, 0.0, 1.5);
+}
+
+}  // namespace
