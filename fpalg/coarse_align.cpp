@@ -104,7 +104,7 @@ FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, con
         }
         const float *vr = &v.re[u * N], *vi = &v.im[u * N];
         const float *ar_ = &pa.re[u * N], *ai_ = &pa.im[u * N], *br_ = &pb.re[u * N], *bi_ = &pb.im[u * N];
-#pragma GCC ivdep
+        FPALG_DISJOINT
         for (int x = 0; x < N; ++x) {
             // c_a + i c_b, where c = V * conj(P)
             const float ar = vr[x] * ar_[x] + vi[x] * ai_[x], ai = vi[x] * ar_[x] - vr[x] * ai_[x];

@@ -70,25 +70,25 @@ FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned 
                 for (int g = 0; g < N / kGroup; ++g) {
                     if (!((groups >> g) & 1u)) continue;
                     // The eight rows are disjoint; tell the vectoriser so.
-#pragma GCC ivdep
-                for (int j = g * kGroup; j < g * kGroup + kGroup; ++j) {
-                    const float ar = r0[j], ai = i0[j];
-                    const float br = r1[j] * w1r - i1[j] * w1i, bi = r1[j] * w1i + i1[j] * w1r;
-                    const float cr = r2[j] * w2r - i2[j] * w2i, ci = r2[j] * w2i + i2[j] * w2r;
-                    const float dr = r3[j] * w3r - i3[j] * w3i, di = r3[j] * w3i + i3[j] * w3r;
-                    const float sr = ar + cr, si = ai + ci, tr = ar - cr, ti = ai - ci;
-                    const float ur = br + dr, ui = bi + di;
-                    // (b - d) times -i (forward) or +i (inverse)
-                    const float vr = s * (bi - di), vi = -s * (br - dr);
-                    r0[j] = sr + ur;
-                    i0[j] = si + ui;
-                    r1[j] = tr + vr;
-                    i1[j] = ti + vi;
-                    r2[j] = sr - ur;
-                    i2[j] = si - ui;
-                    r3[j] = tr - vr;
-                    i3[j] = ti - vi;
-                }
+                    FPALG_DISJOINT
+                    for (int j = g * kGroup; j < g * kGroup + kGroup; ++j) {
+                        const float ar = r0[j], ai = i0[j];
+                        const float br = r1[j] * w1r - i1[j] * w1i, bi = r1[j] * w1i + i1[j] * w1r;
+                        const float cr = r2[j] * w2r - i2[j] * w2i, ci = r2[j] * w2i + i2[j] * w2r;
+                        const float dr = r3[j] * w3r - i3[j] * w3i, di = r3[j] * w3i + i3[j] * w3r;
+                        const float sr = ar + cr, si = ai + ci, tr = ar - cr, ti = ai - ci;
+                        const float ur = br + dr, ui = bi + di;
+                        // (b - d) times -i (forward) or +i (inverse)
+                        const float vr = s * (bi - di), vi = -s * (br - dr);
+                        r0[j] = sr + ur;
+                        i0[j] = si + ui;
+                        r1[j] = tr + vr;
+                        i1[j] = ti + vi;
+                        r2[j] = sr - ur;
+                        i2[j] = si - ui;
+                        r3[j] = tr - vr;
+                        i3[j] = ti - vi;
+                    }
                 }
             }
     }

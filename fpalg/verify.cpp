@@ -33,7 +33,13 @@ Quad load(const float *p) {
 
 struct Lanes {
     Quad lo{}, hi{};
-    float &operator[](int l) { return l < 4 ? lo[l] : hi[l - 4]; }
+    void add(int l, float v) {
+        if (l < 4)
+            lo[l] += v;
+        else
+            hi[l - 4] += v;
+    }
+    float at(int l) const { return l < 4 ? lo[l] : hi[l - 4]; }
 };
 
 // Correlation over view rows/cols [y0, y1) x [x0, x1) with the probe shifted by (dy, dx).
@@ -42,8 +48,11 @@ FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, 
     y1 = std::min(y1, kSide + dy);
     x0 = std::max(x0, dx);
     x1 = std::min(x1, kSide + dx);
+    Sums s;
+    // Nothing in common; no row pointer may be formed past the image then.
+    if (y1 <= y0 || x1 <= x0) return s;
     Lanes vp{}, vv2{}, pp{}, n{};
-    const int full = x1 > x0 ? (x1 - x0) / kLanes * kLanes : 0;
+    const int full = (x1 - x0) / kLanes * kLanes;
     for (int y = y0; y < y1; ++y) {
         const float *vv = &v.value[y * kSide + x0], *vw = &v.weight[y * kSide + x0];
         // Probe row start; x - dx stays within the row (x0 >= dx, x1 <= kSide + dx),
@@ -64,19 +73,18 @@ FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, 
         for (int x = full; x < x1 - x0; ++x) {
             const int l = x % kLanes;
             const float w = vw[x] * pw[x];
-            vp[l] += w * vv[x] * pv[x];
-            vv2[l] += w * vv[x] * vv[x];
-            pp[l] += w * pv[x] * pv[x];
-            n[l] += w;
+            vp.add(l, w * vv[x] * pv[x]);
+            vv2.add(l, w * vv[x] * vv[x]);
+            pp.add(l, w * pv[x] * pv[x]);
+            n.add(l, w);
         }
     }
-    Sums s;
     float count = 0.0f;
     for (int l = 0; l < kLanes; ++l) {
-        s.vp += vp[l];
-        s.vv += vv2[l];
-        s.pp += pp[l];
-        count += n[l];
+        s.vp += vp.at(l);
+        s.vv += vv2.at(l);
+        s.pp += pp.at(l);
+        count += n.at(l);
     }
     // Weights are 0 or 1, so their sum counts the pixels exactly.
     s.n = static_cast<int>(count);

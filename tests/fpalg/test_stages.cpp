@@ -11,6 +11,7 @@
 #include "fpalg_test_util.h"
 #include "minutiae.h"
 #include "template_format.h"
+#include "verify.h"
 #include "view_image.h"
 
 using namespace fpalg_test;
@@ -99,6 +100,18 @@ TEST(Minutiae, OnlyTheAreaValidInBothCounts) {
     const fpalg::MinutiaeAgreement m = fpalg::pair_minutiae(*full, *masked);
     EXPECT_EQ(m.stored, 0);
     EXPECT_EQ(m.probe, 0);
+}
+
+TEST(Correlation, ShiftsThatLeaveNothingInCommonCompareNothing) {
+    // Found by fuzzing: a shift past the image edge once formed row pointers
+    // beyond the image (the sanitizer build of this test catches a relapse).
+    const auto a = ridges({{48, 48}});
+    for (const auto &[dy, dx] : {std::pair{0, 96}, {0, 130}, {-96, 0}, {120, -120}, {95, 95}}) {
+        int n = -1;
+        const float r = fpalg::overlap_ncc(*a, *a, dy, dx, n);
+        EXPECT_LE(n, 1) << dy << "," << dx;
+        EXPECT_LE(r, 1.0f);
+    }
 }
 
 TEST(Mosaic, ViewsThatArriveApartJoinOneFrameOnceACaptureBridgesThem) {
