@@ -135,6 +135,32 @@ int getSubFile(const char *dirPath, char *nameList, int wantFiles, std::size_t l
     return visited < 0 ? visited : written;
 }
 
+namespace {
+
+// Removes what a save of the same file left behind when the daemon died
+// between creating its temporary and renaming it: ".<name>.XXXXXX" beside
+// it. Saves are serialised, so no other save of this file is in flight.
+void removeStaleTemporaries(const char *dirPath, const char *name)
+{
+    DIR *dir = opendir(dirPath);
+    if (dir == nullptr)
+        return;
+    const std::size_t nameLen = std::strlen(name);
+    while (const dirent *entry = readdir(dir)) {
+        const char *e = entry->d_name;
+        if (e[0] != '.' || std::strlen(e) != nameLen + 8 || std::strncmp(e + 1, name, nameLen) != 0 ||
+            e[nameLen + 1] != '.')
+            continue;
+        char stale[VL_PATH_SIZE + 16];
+        int n = std::snprintf(stale, sizeof stale, "%s%s", dirPath, e);
+        if (n > 0 && static_cast<std::size_t>(n) < sizeof stale && unlink(stale) == 0)
+            _vllog("removed stale %s\n", stale);
+    }
+    closedir(dir);
+}
+
+} // namespace
+
 int writeTemplateAtomic(const char *path, const uint8_t *data, std::size_t size)
 {
     char tmp[VL_PATH_SIZE + 16];
@@ -143,6 +169,9 @@ int writeTemplateAtomic(const char *path, const uint8_t *data, std::size_t size)
         return -1;
     // The temporary name starts with "." so that no listing ever sees it.
     int dirLen = static_cast<int>(slash - path + 1);
+    char dirPath[VL_PATH_SIZE + 16];
+    std::snprintf(dirPath, sizeof dirPath, "%.*s", dirLen, path);
+    removeStaleTemporaries(dirPath, slash + 1);
     std::snprintf(tmp, sizeof tmp, "%.*s.%s.XXXXXX", dirLen, path, slash + 1);
     int fd = mkostemp(tmp, O_CLOEXEC);
     if (fd < 0)

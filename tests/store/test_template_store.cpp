@@ -62,6 +62,20 @@ TEST_F(StoreTest, SaveOverAnExistingTemplateReplacesItWholeAndLeavesNoTemporaryF
     EXPECT_EQ(treeOf(base / "alice"), std::vector<std::string>{(base / "alice/left.Data").string()});
 }
 
+TEST_F(StoreTest, SaveClearsWhatAnInterruptedSaveOfTheSameFingerLeftBehind)
+{
+    // A daemon killed between creating its temporary and renaming it.
+    writeFile(base / "alice/.left.Data.a1B2c3", 100);
+    writeFile(base / "alice/.right.Data.a1B2c3", 100);   // another finger's: its own save clears it
+    writeFile(base / "alice/.left.Data.notes", 10);     // not a temporary name
+    saveAs("alice", "left", 0x33);
+    EXPECT_EQ(readFile(base / "alice/left.Data"), std::string(FPALG_TEMPLATE_SIZE, '\x33'));
+    EXPECT_FALSE(fs::exists(base / "alice/.left.Data.a1B2c3"));
+    EXPECT_TRUE(fs::exists(base / "alice/.right.Data.a1B2c3"));
+    EXPECT_TRUE(fs::exists(base / "alice/.left.Data.notes"));
+    EXPECT_EQ(listFingers("alice"), std::vector<std::string>{"left"});
+}
+
 TEST_F(StoreTest, SaveCreatesTheWholeMissingChain)
 {
     fs::remove_all(base);
