@@ -64,14 +64,15 @@ struct Candidate {
     Peak peak;
 };
 
-// Rotations of the probe on one view: every other angle first, then the
+// Rotations of the probe on one view: every third angle first, then the
 // angles on either side of the best of those. The correlation peak falls off
-// slowly enough with a half-step rotation error that the best coarse angle
-// lies next to the true one, and this saves a third of the transforms.
+// slowly enough with a rotation error of one or two steps that the best
+// coarse angle lies next to the true one; this saves half the transforms.
 void search_view(Workspace &w, const ProbeCache &pc, int v, std::vector<Candidate> &cands) {
     const std::size_t first = cands.size();
-    for (int k = 0; k < kAngles; k += 4) {
-        const int k2 = std::min(k + 2, kAngles - 1);
+    constexpr int kStride = params::kCoarseAngleStride;
+    for (int k = (kStride - 1) / 2; k < kAngles; k += 2 * kStride) {
+        const int k2 = k + kStride < kAngles ? k + kStride : k;
         Peak a, b;
         correlate_pair(w.view_spectrum, pc.spectrum[k], pc.spectrum[k2], w.work, a, b);
         cands.push_back({v, k, a});

@@ -41,6 +41,7 @@ inline constexpr int kAngleCount = 21;           // -30 .. +30 degrees
 inline constexpr int kPocBandLow = 3;            // frequency band kept, in FFT bins
 inline constexpr int kPocBandHigh = 22;
 inline constexpr int kMinOverlapHalfPx = 20;     // shifts leaving less than this (per axis) are skipped
+inline constexpr int kCoarseAngleStride = 3;     // every third angle is tried first, then the best one's neighbours
 inline constexpr int kCandidates = 8;            // best peaks screened by a single correlation
 inline constexpr int kVerified = 3;              // of those, alignments verified in full
 
@@ -97,9 +98,9 @@ inline constexpr int kMinutiaePairsForFull = 3;
 // Score scale: raw evidence at which the score reaches 1, 30, the match
 // threshold (46) and 100; fitted with bench/fpalg_calibrate.py.
 inline constexpr float kRawFloor = 0.5f;
-inline constexpr float kRaw30 = 11.7f;
-inline constexpr float kRawThreshold = 22.4f;
-inline constexpr float kRawTop = 44.8f;
+inline constexpr float kRaw30 = 11.45f;
+inline constexpr float kRawThreshold = 21.9f;
+inline constexpr float kRawTop = 43.8f;
 
 // Minutiae are only looked for when the evidence could come near a match.
 inline constexpr float kDetailCheckFloor = 0.35f * kRawThreshold;
