@@ -4,17 +4,12 @@
 #include <array>
 #include <cstdint>
 #include <cmath>
-#include <cstdlib>
 #include <vector>
 
 namespace fpalg {
 namespace {
 using params::kSide;
 using Bits = std::array<std::uint8_t, params::kPixels>;
-
-struct Point {
-    int y, x;
-};
 
 // Neighbours clockwise from north; thinning and the crossing number use the order.
 constexpr int kNy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
@@ -154,18 +149,18 @@ void binarise(const RidgeView &r, const Bits &valid, Bits &b) {
         }
 }
 
-int find(const RidgeView &r, const Bits &valid, const std::array<std::uint8_t, params::kPixels> &edge, Point *out, int cap) {
+int find(const RidgeView &r, const Bits &valid, const std::array<std::uint8_t, params::kPixels> &edge, MinutiaPoint *out, int cap) {
     Bits b;
     binarise(r, valid, b);
     thin(b);
-    Point found[params::kMaxMinutiae * 4];
+    MinutiaPoint found[params::kMaxMinutiae * 4];
     int n = 0;
     for (int y = 1; y < kSide - 1 && n < params::kMaxMinutiae * 4; ++y)
         for (int x = 1; x < kSide - 1 && n < params::kMaxMinutiae * 4; ++x) {
             const int i = y * kSide + x;
             if (!b[i] || edge[i] < params::kMinutiaEdgeDistance) continue;
             const int cn = crossing_number(neighbourhood(b, y, x));
-            if (cn == 1 || cn == 3) found[n++] = {y, x};
+            if (cn == 1 || cn == 3) found[n++] = {y, x, false};
         }
     // Two minutiae close together are a broken ridge, a spur or a bridge:
     // noise, not detail.
@@ -189,29 +184,23 @@ MinutiaeAgreement pair_minutiae(const RidgeView &stored, const RidgeView &probe,
     for (int i = 0; i < params::kPixels; ++i) valid[i] = stored.weight[i] > 0.5f && probe.weight[i] > 0.5f;
     std::array<std::uint8_t, params::kPixels> edge;
     edge_distance(valid, edge);
-    Point s[params::kMaxMinutiae], p[params::kMaxMinutiae];
+    MinutiaeLayout local;
+    MinutiaeLayout &m = layout ? *layout : local;
     MinutiaeAgreement a;
-    a.stored = find(stored, valid, edge, s, params::kMaxMinutiae);
-    a.probe = find(probe, valid, edge, p, params::kMaxMinutiae);
+    a.stored = find(stored, valid, edge, m.stored, params::kMaxMinutiae);
+    a.probe = find(probe, valid, edge, m.probe, params::kMaxMinutiae);
     // Greedy pairing, each probe minutia with the nearest free stored one.
-    int partner[params::kMaxMinutiae];
-    bool used[params::kMaxMinutiae] = {};
     const int r2 = params::kMinutiaPairRadius * params::kMinutiaPairRadius;
     for (int i = 0; i < a.probe; ++i) {
         int best = -1, best_d = r2 + 1;
         for (int j = 0; j < a.stored; ++j) {
-            const int dy = p[i].y - s[j].y, dx = p[i].x - s[j].x, d = dy * dy + dx * dx;
-            if (!used[j] && d < best_d) best = j, best_d = d;
+            const int dy = m.probe[i].y - m.stored[j].y, dx = m.probe[i].x - m.stored[j].x, d = dy * dy + dx * dx;
+            if (!m.stored[j].paired && d < best_d) best = j, best_d = d;
         }
-        partner[i] = best;
         if (best >= 0) {
-            used[best] = true;
+            m.stored[best].paired = m.probe[i].paired = true;
             ++a.paired;
         }
-    }
-    if (layout) {
-        for (int j = 0; j < a.stored; ++j) layout->stored[j] = {s[j].y, s[j].x, used[j]};
-        for (int i = 0; i < a.probe; ++i) layout->probe[i] = {p[i].y, p[i].x, partner[i] >= 0};
     }
     return a;
 }

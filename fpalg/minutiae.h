@@ -19,7 +19,7 @@ struct MinutiaPoint {
     bool paired = false;
 };
 
-// Where the minutiae were, for drawing.
+// Where the minutiae were (the first `stored` and `probe` entries), for drawing.
 struct MinutiaeLayout {
     MinutiaPoint stored[params::kMaxMinutiae], probe[params::kMaxMinutiae];
 };

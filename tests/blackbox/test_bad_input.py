@@ -242,11 +242,20 @@ def write_template(path):
         f.write(bytes(range(256)) * (TEMPLATE_SIZE // 256) + bytes(TEMPLATE_SIZE % 256))
 
 
-def record(inputs, daemon):
+def record(inputs):
     COUNTS["inputs"] += len(inputs)
     REPLIES.extend((i.describe(), i.outcome) for i in inputs)
+
+
+def assert_unharmed(daemon, outside):
+    """Counts for the closing summary, then fails if the daemon died or
+    anything outside the template store changed."""
     if daemon.proc.poll() is not None:
         COUNTS["deaths"] += 1
+    changed = outside.changes()
+    COUNTS["touched_outside"] += len(changed)
+    assert daemon.proc.poll() is None, "daemon died:\n" + daemon.stdout()[-3000:]
+    assert changed == []
 
 
 @pytest.fixture(scope="module", autouse=True)
@@ -297,12 +306,8 @@ class TestBadInputTable:
             if stop:
                 sent.append(Input("stop", stop, "", []))
         caller.run(sent, SLICE_TIMEOUT)
-        record(sent, daemon)
-        changed = outside.changes()
-        COUNTS["touched_outside"] += len(changed)
-
-        assert daemon.proc.poll() is None, "daemon died:\n" + daemon.stdout()[-3000:]
-        assert changed == []
+        record(sent)
+        assert_unharmed(daemon, outside)
         unanswered = [i.describe() for i in sent
                       if i.outcome is None or i.outcome == ("error", ERR_NO_REPLY)]
         assert unanswered == []
@@ -392,12 +397,7 @@ class TestUnprivilegedBadInput:
         COUNTS["inputs"] += len(calls)
         REPLIES.extend(("unprivileged %s(%s)" % (c[1], c[2]), tuple(o))
                        for c, o in zip(calls, outcomes))
-        if daemon.proc.poll() is not None:
-            COUNTS["deaths"] += 1
-        changed = outside.changes()
-        COUNTS["touched_outside"] += len(changed)
-        assert daemon.proc.poll() is None
-        assert changed == []
+        assert_unharmed(daemon, outside)
         for (_, member, sig, _, expected), (kind, value) in zip(self.CALLS, outcomes):
             assert value != ERR_NO_REPLY, member
             if expected is not None:
@@ -444,12 +444,7 @@ class TestBurst:
             rss_after = rss_kib(daemon.proc.pid)
         finally:
             conn.close()
-        if daemon.proc.poll() is not None:
-            COUNTS["deaths"] += 1
-        changed = outside.changes()
-        COUNTS["touched_outside"] += len(changed)
-        assert daemon.proc.poll() is None
-        assert changed == []
+        assert_unharmed(daemon, outside)
         assert 100 <= handled < BURST
         # The queued burst is a few megabytes at most.
         assert rss_after - rss_before < 64 * 1024, (rss_before, rss_after)
