@@ -3,6 +3,7 @@ refuses before calling the daemon and in which words, and the exit status
 of every outcome. Also --help of every tool, and the sandbox's own stop."""
 
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -182,3 +183,26 @@ class TestTools:
         with tempfile.TemporaryDirectory() as d:
             out = subprocess.run([PY, SANDBOX, "stop", "--dir", d], capture_output=True, text=True)
         assert out.returncode != 0 and "did not start it" in out.stderr
+
+    def test_match_picture_of_a_match_and_a_stranger(self, tmp_path):
+        fpgen = os.path.join(BUILD, "fpgen", "vorl2547-fpgen")
+        fpalg = os.path.join(BUILD, "fpalg", "tool", "vorl2547-fpalg")
+
+        def image(finger, impression):
+            path = str(tmp_path / ("%d_%d.pgm" % (finger, impression)))
+            subprocess.run([fpgen, "--finger", str(finger), "--impression", str(impression),
+                            "--out", path], check=True)
+            return path
+        stored = str(tmp_path / "stored.Data")
+        subprocess.run([fpalg, "enroll", stored] + [image(ALICE, k) for k in range(9)], check=True,
+                       capture_output=True)
+        for probe, verdict in ((image(ALICE, 40), "MATCH"), (image(STRANGER, 0), "NO MATCH")):
+            png = str(tmp_path / "picture.png")
+            out = subprocess.run([fpalg, "match", stored, probe, "--png", png], capture_output=True,
+                                 text=True)
+            assert out.returncode == 0, out.stderr
+            score = int(out.stdout.split("score ")[-1].split()[0])
+            assert (score > 45) == (verdict == "MATCH")
+            with open(png, "rb") as f:
+                width, height = struct.unpack(">II", f.read(24)[16:24])
+            assert 1000 <= width <= 1600 and height < width
