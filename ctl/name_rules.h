@@ -12,6 +12,9 @@ inline constexpr std::size_t CTL_USER_MAX = 63;
 // name, or delete and rename could never find it again.
 inline constexpr std::size_t CTL_FINGER_MAX = 58;
 
+// The daemon enrolls no more fingers for a user who has this many.
+inline constexpr std::size_t CTL_MAX_FINGERS = 10;
+
 // One sentence saying why `id` cannot be a user id; empty when it can.
 std::string userIdProblem(const std::string &id);
 // One sentence saying why `name` cannot name a new finger; empty when it can.

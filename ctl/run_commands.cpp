@@ -195,8 +195,9 @@ int cmdEnroll(vlclient::Connection &conn, const Args &args, const Options &opts)
         return status;
     if (contains(fingers, finger))
         return refuse(user + " already has a finger named " + finger);
-    if (fingers.size() >= 10)
-        return refuse(user + " already has 10 fingers, the most a user can enroll");
+    if (fingers.size() >= CTL_MAX_FINGERS)
+        return refuse(user + " already has " + std::to_string(CTL_MAX_FINGERS) +
+                      " fingers, the most a user can enroll");
     Run run(conn, true);
     vlclient::Error err;
     if (!run.start([&](vlclient::Error &e) { return conn.enroll(user, finger, e); }, err))
