@@ -84,7 +84,9 @@ bool parseCommand(const Command &c, int argc, char **argv, Args &args, Options &
         } else if (opt == 'a' && (c.allowed & ANY_USER)) {
             opts.anyUser = true;
         } else {
-            usageError("'%s' does not take that option", c.name);
+            const std::string given = opt == 'f' ? "--finger" : opt == 'a' ? "--any-user" : argv[optind - 1];
+            std::fprintf(stderr, "vorl2547-ctl: '%s' does not take the option '%s'\n\n", c.name, given.c_str());
+            usage(stderr);
             return false;
         }
     }

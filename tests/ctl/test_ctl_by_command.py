@@ -129,7 +129,7 @@ class TestEnroll:
 
     def test_unknown_option_is_bad_usage(self, sandbox):
         out = sandbox.ctl("enroll", "--finger", "x", "zed", "y")
-        assert out.returncode == 2 and "does not take that option" in out.stderr
+        assert out.returncode == 2 and "'enroll' does not take the option '--finger'" in out.stderr
 
 
 class TestListDeleteRename:
