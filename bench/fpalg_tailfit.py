@@ -148,7 +148,7 @@ def gpd_fit(x):
             return -k * math.log(mean) - k, 0.0, mean
         xi = float(np.mean(np.log1p(s / xmax * x)))
         sigma = xi / (s / xmax)
-        if not sigma > 0:
+        if not sigma > 0 or xi < -1:        # below -1 the likelihood has no maximum
             return -np.inf, xi, sigma
         return -k * math.log(sigma) - k * (1 + xi), xi, sigma
 
@@ -213,6 +213,8 @@ def estimate(pool, args, rng, boots):
     # Resample whole probes and whole templates: every pair of a drawn probe with a drawn
     # template comes along, as often as both were drawn.
     live = np.flatnonzero(pool.counts > 0)
+    # Only the highest values can reach a resample's tail: 20 times its expected size.
+    top = 20 * max(args.min_tail, int(math.ceil(args.tail_share * pool.n)))
     levels = {"exp": [], "gpd": []}
     xis = []
     for _ in range(boots):
@@ -224,7 +226,7 @@ def estimate(pool, args, rng, boots):
         # Comparisons in the resample: exact when every pair is stored, else each probe's
         # count scaled by the mean template weight of its pool (1 but for the own finger).
         n_b = int(w.sum()) if pool.complete else int(wp @ pool.counts)
-        vals = np.repeat(pool.raw, w)          # stays highest first
+        vals = np.repeat(pool.raw[:top], w[:top])   # stays highest first
         f = fit_tail(vals, n_b, args.tail_share, args.min_tail, args.model)
         if f is None:
             continue
