@@ -6,7 +6,7 @@ per comparison, far beyond what even millions of comparisons show twice, so
 it is projected from a fit of the impostor raw-evidence tail, never taken
 from the highest impostor seen:
 
-- Peaks over a threshold, as bench harness does for scores: u is the level
+- Peaks over a threshold, as the benchmark harness does for scores: u is the level
   the top max(50, 0.1 %) impostors exceed, the excesses over u are fit with
   an exponential (the harness's model, one parameter, so the long
   extrapolation from 1e-3 to 2e-6 stays steady) and with a generalised
@@ -206,7 +206,7 @@ def chi2_lower(p_low, dof):
 
 
 def estimate(pool, args, rng, boots):
-    """Fit, model choice and bootstrap interval over probes of the raw level at FMR `TARGET`."""
+    """Fit, model choice and resampled 95 % interval of the raw level at FMR `TARGET`."""
     fit = fit_tail(pool.raw, pool.n, args.tail_share, args.min_tail, args.model)
     if fit is None:
         return None
@@ -239,7 +239,7 @@ def estimate(pool, args, rng, boots):
     use = args.model if args.model != "auto" else ("gpd" if xi_lo > 0 else "exp")
     lo, hi = np.percentile(levels[use], [2.5, 97.5])
     # The bound as if comparisons were independent (the harness's chi-square on the mean
-    # excess), to show how much the dependence between one probe's pairs widens it.
+    # excess and a Poisson bound on the count above u), for comparison.
     k = fit["k"]
     mean_hi = 2 * k * fit["mean"] / chi2_lower(0.025, 2 * k)
     iid_hi = fit["u"] + mean_hi * math.log((k + 1.96 * math.sqrt(k) + 1) / (pool.n * TARGET))
