@@ -9,6 +9,7 @@
 #include "calibration.h"
 #include "coarse_align.h"
 #include "debug_sink.h"
+#include "elastic.h"
 #include "minutiae.h"
 #include "union_canvas.h"
 #include "verify.h"
@@ -71,7 +72,9 @@ struct Candidate {
 void search_view(Workspace &w, const ProbeCache &pc, int v, std::vector<Candidate> &cands) {
     const std::size_t first = cands.size();
     constexpr int kStride = params::kCoarseAngleStride;
-    for (int k = (kStride - 1) / 2; k < kAngles; k += 2 * kStride) {
+    // Start where the upright probe is among the angles tried first: most
+    // touches land nearly upright.
+    for (int k = (kAngles / 2) % kStride; k < kAngles; k += 2 * kStride) {
         const int k2 = k + kStride < kAngles ? k + kStride : k;
         Peak a, b;
         correlate_pair(w.view_spectrum, pc.spectrum[k], pc.spectrum[k2], w.work, a, b);
@@ -156,12 +159,28 @@ void screen(const Workspace &w, const ProbeCache &pc, std::vector<Candidate> &ca
     cands = kept;
 }
 
-// Moves every stored view of the best alignment's frame under the probe and
-// counts the ridge endings and forks that both images show in one place.
-void check_minutiae(Workspace &w, const Template &stored, const ProbeCache &pc, ScoreParts &best) {
+int angle_index(const ScoreParts &p) { return p.angle_deci / params::kAngleStepDeciDeg + kAngles / 2; }
+
+// Moves every stored view of the best alignment's frame under the probe, so
+// that the checks below compare the whole enrolled area the probe covers.
+void place_frame(Workspace &w, const Template &stored, const ScoreParts &best) {
     union_canvas(stored, w.views, best.view, Peak{best.peak, best.dy, best.dx}, w.canvas);
-    const int k = best.angle_deci / params::kAngleStepDeciDeg + kAngles / 2;
-    const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[k]);
+}
+
+// Lets the blocks of the best alignment follow the skin's stretch.
+void check_distortion(const Workspace &w, const ProbeCache &pc, ScoreParts &best) {
+    const ElasticFit f = fit_displacement(w.canvas, pc.rotated[angle_index(best)]);
+    best.rigid_block_ncc = best.block_ncc;
+    if (f.block_ncc <= best.block_ncc) return;
+    best.blocks = f.blocks;
+    best.good_blocks = f.good_blocks;
+    best.block_ncc = f.block_ncc;
+    best.raw = raw_evidence(best);
+}
+
+// Counts the ridge endings and forks that both images show in one place.
+void check_minutiae(const Workspace &w, const ProbeCache &pc, ScoreParts &best) {
+    const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[angle_index(best)]);
     best.minutiae_stored = m.stored;
     best.minutiae_probe = m.probe;
     best.minutiae_paired = m.paired;
@@ -180,7 +199,11 @@ ScoreParts match_templates(const Template &stored, const Template &probe) {
         debug::alignment(p);
         if (best.view < 0 || p.raw > best.raw) best = p;
     }
-    if (best.view >= 0 && best.raw >= params::kDetailCheckFloor) check_minutiae(w, stored, pc, best);
+    if (best.view >= 0 && best.raw >= params::kElasticFloor) {
+        place_frame(w, stored, best);
+        check_distortion(w, pc, best);
+        if (best.raw >= params::kDetailCheckFloor) check_minutiae(w, pc, best);
+    }
     best.raw *= detail_factor(best);
     best.score = calibrated_score(best.raw);
     return best;

@@ -37,7 +37,7 @@ inline constexpr int kMaxViews = 11;
 inline constexpr int kHalf = kSide / 2;
 inline constexpr int kFftSide = 64;
 inline constexpr int kAngleStepDeciDeg = 30;
-inline constexpr int kAngleCount = 21;           // -30 .. +30 degrees
+inline constexpr int kAngleCount = 31;           // -45 .. +45 degrees
 inline constexpr int kPocBandLow = 3;            // frequency band kept, in FFT bins
 inline constexpr int kPocBandHigh = 22;
 inline constexpr int kMinOverlapHalfPx = 20;     // shifts leaving less than this (per axis) are skipped
@@ -67,6 +67,16 @@ inline constexpr int kBlockMinValid = 160;       // of 256 pixels valid in both 
 inline constexpr float kBlockGoodNcc = 0.45f;
 inline constexpr int kMinOverlapPx = 1200;
 inline constexpr float kMinOverlapNcc = 0.1f;    // whole-overlap correlation below which blocks are not compared
+// Elastic verification: blocks of the best alignment may move up to
+// kElasticReach px each way, paying kElasticStiffness (in correlation) per
+// squared px of difference from each neighbour and kElasticAnchor per
+// squared px away from the rigid pose.
+inline constexpr int kElasticReach = 3;
+inline constexpr float kElasticStiffness = 0.03f;
+inline constexpr float kElasticAnchor = 0.005f;
+inline constexpr int kElasticSweeps = 4;
+// ... looked for only when the rigid evidence could come near a match.
+inline constexpr float kElasticFloor = 2.0f;
 // The union of registered views is verified when it adds this many pixels.
 inline constexpr int kUnionMinExtraPx = 400;
 // ... and only for an alignment with this much evidence on its own view.

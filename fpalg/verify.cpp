@@ -93,6 +93,12 @@ FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, 
 
 }  // namespace
 
+float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1, int &pixels) {
+    const Sums s = correlate_region(view, probe, dy, dx, y0, y1, x0, x1);
+    pixels = s.n;
+    return s.ncc();
+}
+
 float overlap_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int &pixels) {
     const Sums s = correlate_region(view, probe, dy, dx, 0, kSide, 0, kSide);
     pixels = s.n;

@@ -14,6 +14,9 @@ namespace fpalg {
 // p + (dy, dx); `pixels` receives the overlap size.
 float overlap_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int &pixels);
 
+// The same over view rows [y0, y1) and columns [x0, x1) only.
+float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1, int &pixels);
+
 void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak &start, ScoreParts &parts);
 
 }  // namespace fpalg
