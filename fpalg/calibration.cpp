@@ -34,7 +34,11 @@ float raw_evidence(const ScoreParts &p) {
     // A sharp coarse peak means the whole overlap agrees at one rigid pose,
     // which look-alike ridge flow of another finger rarely gives.
     const float sharp = 1.0f + params::kPeakWeight * p.peak;
-    return b * b * b * std::sqrt(static_cast<float>(p.blocks)) * sharp * sharp * 10.0f;
+    // Blocks that each slide a pixel find ridge phase anywhere in parallel
+    // flow; the same finger also agrees over the whole overlap at one pose.
+    // Only the share of the block agreement that holds rigidly counts.
+    const float rigid = p.block_ncc > 0.0f ? std::clamp(p.ncc / p.block_ncc, 0.0f, 1.0f) : 0.0f;
+    return b * b * b * std::sqrt(static_cast<float>(p.blocks)) * sharp * sharp * rigid * 10.0f;
 }
 
 float detail_factor(const ScoreParts &p) {
