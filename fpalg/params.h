@@ -118,5 +118,8 @@ inline constexpr float kDetailCheckFloor = 0.35f * kRawThreshold;
 // Renewal folds a probe in only far above the match threshold.
 inline constexpr int kMatchThreshold = 45;
 inline constexpr int kRenewMinScore = 70;
+// ... and takes a renewal slot only when it shows this much area (px) that
+// no stored view of its frame covers.
+inline constexpr int kRenewMinNewPx = 1500;
 
 }  // namespace fpalg::params
