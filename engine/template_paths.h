@@ -15,7 +15,8 @@ inline constexpr std::size_t VL_TEMPLATE_SUFFIX_LEN = sizeof(VL_TEMPLATE_SUFFIX)
 const char *templateBaseDir();
 
 // A user id, finger name or new name may become a path component only when it
-// is non-empty, is not "." or "..", holds no "/" and fits the 64-byte buffers.
+// is non-empty, is not "." or "..", holds no "/" and no control character and
+// fits the 64-byte buffers.
 // Names are never cut: a cut name could alias another user's.
 bool isSafeName(const char *name);
 

@@ -33,7 +33,7 @@ void saveAs(const char *id, const char *finger, uint8_t fill)
 
 TEST(TemplateNames, RefusesNamesThatCouldEscapeOrAlias)
 {
-    for (const char *bad : {"", ".", "..", "a/b", "/", "../../tmp/x"})
+    for (const char *bad : {"", ".", "..", "a/b", "/", "../../tmp/x", "a\nb", "\x1b[2J", "tab\t", "\x7f"})
         EXPECT_FALSE(isSafeName(bad)) << bad;
     EXPECT_FALSE(isSafeName(std::string(64, 'a').c_str())) << "a cut name could alias another";
     for (const char *good : {"alice", "%s%n%x", "right-index", "ü", "...", ".hidden"})
