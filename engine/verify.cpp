@@ -42,7 +42,9 @@ void *ExecThreadVerify(void *)
                 break;
             }
             if (ret > ACCEPT_RESULT) {
-                _vllog("verify ok %s", m_usrname);
+                // A directory name, made by whoever can write to the store.
+                char shown[VLLOG_ESCAPED_SIZE];
+                _vllog("verify ok %s", vllogEscape(m_usrname, shown, sizeof shown));
                 vlSigVerifyStatus(m_usrname, 0, 0);
                 break;
             }

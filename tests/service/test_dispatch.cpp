@@ -84,6 +84,23 @@ TEST_F(Dispatch, ClaimOpensTheGate)
                                      "vlVerifyFp any", "vlStopEnroll"}));
 }
 
+// No name is that long: the call is answered at once, as its member answers
+// a name it cannot use, and the engine never sees it.
+TEST_F(Dispatch, OversizedNamesAreAnsweredWithoutWork)
+{
+    m_claimed = 1;
+    std::string huge(VL_MAX_NAME_ARG + 1, 'x');
+    EXPECT_EQ(errorText(method("Enroll", {"root", huge.c_str()}).get()), "Enroll fail.");
+    EXPECT_EQ(errorText(method("RenameFinger", {"root", "a", huge.c_str()}).get()),
+              "RenameFinger fail.");
+    EXPECT_EQ(signatureOf(method("ListFingers", {huge.c_str()}).get()), "a{ss}");
+    EXPECT_TRUE(isEmptyReturn(method("DeleteAllFingers", {huge.c_str()})));
+    EXPECT_TRUE(g_engine.calls.empty());
+    std::string longest(VL_MAX_NAME_ARG, 'x');
+    EXPECT_TRUE(isEmptyReturn(method("Verify", {longest.c_str()})));
+    EXPECT_EQ(g_engine.calls, Calls{"vlVerifyFp " + longest});
+}
+
 TEST_F(Dispatch, FailedOpenLeavesTheClaimAsItWas)
 {
     g_engine.openResult = -2;
