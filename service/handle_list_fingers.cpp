@@ -43,7 +43,7 @@ static int sendList(DBusConnection *conn, DBusMessage *call, const char *names, 
     dbus_message_iter_close_container(&args, &array);
 
     int rc = 0;
-    if (!dbus_connection_send(conn, reply, nullptr)) {
+    if (!vlSendReply(conn, call, reply)) {
         vllogstr("No memory");
         rc = 1;
     }

@@ -62,7 +62,7 @@ static void replyValue(DBusConnection *conn, DBusMessage *call, const VlProperty
     }
     if (!appended)
         vllogstr("No memory");
-    else if (!dbus_connection_send(conn, reply, nullptr))
+    else if (!vlSendReply(conn, call, reply))
         vllogstr("No memory\n");
     dbus_message_unref(reply);
 }

@@ -24,6 +24,10 @@ extern std::atomic<int32_t> m_claimed;
 
 void vlSleep(unsigned usec);
 
+// Sends reply to call on conn, unless the caller asked for no reply; false
+// when it could not be queued.
+bool vlSendReply(DBusConnection *conn, DBusMessage *call, DBusMessage *reply);
+
 // Replies. Each sends on conn and releases what it created.
 void vlReplyEmpty(DBusConnection *conn, DBusMessage *call);
 void vlReplyError(DBusConnection *conn, DBusMessage *call, const DBusError *err);
