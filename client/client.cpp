@@ -97,6 +97,12 @@ bool Connection::send(DBusMessage *msg, Error &err, DBusMessage **replyOut)
 bool Connection::callStrings(const char *member, std::initializer_list<std::string> args, Error &err,
                              DBusMessage **replyOut)
 {
+    for (const std::string &arg : args) {
+        if (!dbus_validate_utf8(arg.c_str(), nullptr)) {
+            setError(err, ERROR_NOT_UTF8, "a name is not valid UTF-8 text");
+            return false;
+        }
+    }
     DBusMessage *msg = newCall(INTERFACE, member);
     for (const std::string &arg : args) {
         const char *s = arg.c_str();
@@ -117,17 +123,43 @@ bool Connection::claim(bool claimed, Error &err)
         dbus_message_unref(msg);
         msg = nullptr;
     }
-    return send(msg, err);
+    if (send(msg, err))
+        return true;
+    // The daemon says the same when the sensor is missing and when another
+    // client holds it; the state tells the two apart.
+    Error stateErr;
+    std::string state;
+    if (claimed && err.refusedByDaemon() && getProperty("State", state, stateErr) && state == "2")
+        setError(err, ERROR_BUSY, "the sensor is busy");
+    return false;
+}
+
+bool Connection::startRun(const char *member, std::initializer_list<std::string> args, Error &err)
+{
+    runAccepted_ = false;
+    // Whatever is queued now came before this run: the end of an earlier
+    // one, or nothing of ours at all.
+    dbus_connection_read_write(conn_, 0);
+    Status ignored;
+    while (DBusMessage *msg = dbus_connection_pop_message(conn_)) {
+        if (take(msg, ignored) < 0)
+            lost_ = true;
+        dbus_message_unref(msg);
+    }
+    // A refusal signal of the daemon comes before its answer; it stays
+    // queued behind the call and is ours.
+    runAccepted_ = callStrings(member, args, err);
+    return runAccepted_;
 }
 
 bool Connection::enroll(const std::string &id, const std::string &finger, Error &err)
 {
-    return callStrings("Enroll", {id, finger}, err);
+    return startRun("Enroll", {id, finger}, err);
 }
 
 bool Connection::stopEnroll(Error &err) { return callStrings("StopEnroll", {}, err); }
 
-bool Connection::verify(const std::string &finger, Error &err) { return callStrings("Verify", {finger}, err); }
+bool Connection::verify(const std::string &finger, Error &err) { return startRun("Verify", {finger}, err); }
 
 bool Connection::stopVerify(Error &err) { return callStrings("StopVerify", {}, err); }
 
@@ -242,8 +274,9 @@ int Connection::take(DBusMessage *msg, Status &out)
         return 0;
     }
     // A signal addressed to us directly bypasses the match rules, and any
-    // peer may send one: only the daemon we talk to is believed.
-    if (daemon_.empty() || daemon_ != sender)
+    // peer may send one: only the daemon we talk to is believed, and only
+    // about our own run.
+    if (daemon_.empty() || daemon_ != sender || !runAccepted_)
         return 0;
     bool enroll = dbus_message_is_signal(msg, INTERFACE, "EnrollStatus");
     bool verify = dbus_message_is_signal(msg, INTERFACE, "VerifyStatus");
@@ -266,6 +299,8 @@ int Connection::take(DBusMessage *msg, Status &out)
 Wait Connection::waitStatus(Status &out, int timeoutMs, const std::atomic<bool> *interrupted)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (lost_)
+        return Wait::Lost;
     for (;;) {
         if (interrupted && interrupted->load())
             return Wait::Interrupted;

@@ -111,6 +111,10 @@ bool Error::refusedByDaemon() const { return name == DBUS_ERROR_FAILED; }
 
 std::string Error::describe() const
 {
+    if (name == ERROR_BUSY)
+        return "the sensor is busy";
+    if (name == ERROR_NOT_UTF8)
+        return "a name is not valid UTF-8 text";
     if (refusedByDaemon()) {
         const char *w = lookup(DAEMON_REFUSALS, std::size(DAEMON_REFUSALS), message);
         return w ? w : "the daemon refused: " + message;

@@ -97,6 +97,13 @@ int main(int argc, char **argv)
             usage(stderr);
             return EXIT_USAGE;
         }
+        // Names travel as D-Bus strings, which must be UTF-8.
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (!dbus_validate_utf8(args[i].c_str(), nullptr)) {
+                std::fprintf(stderr, "vorl2547-ctl: argument %zu of '%s' is not valid UTF-8 text\n", i + 1, name);
+                return EXIT_ERROR;
+            }
+        }
         vlclient::Connection conn(timeoutS * 1000);
         vlclient::Error err;
         if (!conn.open(err)) {

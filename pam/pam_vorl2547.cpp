@@ -112,6 +112,9 @@ public:
         }
         if (!call(err, [&] { return claimed_ = conn_.claim(true, err); })) {
             debug("sensor unavailable: %s", err.describe().c_str());
+            // Someone else is verifying or enrolling: the password it is.
+            if (err.busy())
+                pam_info(pamh_, "The fingerprint sensor is busy");
             return PAM_AUTHINFO_UNAVAIL;
         }
         int tries = 0;
@@ -214,6 +217,10 @@ PAM_EXTERN __attribute__((visibility("default"))) int pam_sm_authenticate(pam_ha
     Options opt = parseOptions(pamh, argc, argv);
     const char *user = nullptr;
     if (pam_get_user(pamh, &user, nullptr) != PAM_SUCCESS || user == nullptr || user[0] == '\0')
+        return PAM_USER_UNKNOWN;
+    // No such user can have enrolled, and libdbus would abort the program
+    // that loaded us rather than send a name that is not UTF-8.
+    if (!dbus_validate_utf8(user, nullptr))
         return PAM_USER_UNKNOWN;
     if (isRemote(pamh))
         return PAM_AUTHINFO_UNAVAIL;
