@@ -16,10 +16,17 @@ PROGRESS = [("EnrollStatus", "alice", 2, "{progress:%d}" % p) for p in range(20,
 
 
 @pytest.fixture(scope="class")
-def signals(private_bus, daemon):
+def signals(private_bus):
     rec = StatusRecorder(private_bus.address)
     yield rec
     rec.close()
+
+
+@pytest.fixture(scope="class")
+def bus(signals):
+    """A run's signals reach only the connection that started it: the
+    tests call through the recorder's."""
+    return signals.conn
 
 
 def claim(bus, on=True):
