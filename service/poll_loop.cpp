@@ -25,10 +25,19 @@ constexpr unsigned IDLE_SLEEP_US = 1000000;
 constexpr int MAX_READS_PER_PASS = 16384;
 // Messages taken off the library's queue and not yet handled. Beyond this
 // the rest waits in the library and on the socket.
-constexpr size_t MAX_HELD = 8192;
+constexpr size_t MAX_HELD = 65536;
+// Calls one client may have waiting. Its further calls are refused unread,
+// so that reading goes on past a flood to the calls of others. No client
+// that waits for its answers comes near: the bus lets a connection wait for
+// a few hundred at most.
+constexpr size_t MAX_HELD_PER_SENDER = 16384;
 // Work done in one pass before the socket is read again, so that a caller
 // arriving behind a burst takes its turn soon.
 constexpr auto PASS_BUDGET = std::chrono::milliseconds(200);
+// Reading in one pass: a client that trickles calls in cannot keep the loop
+// reading for ever.
+constexpr auto READ_BUDGET = std::chrono::milliseconds(300);
+constexpr int REFILL_WAIT_MS = 2;
 
 // The messages of one sender, oldest first.
 struct SenderQueue {
@@ -39,20 +48,43 @@ struct SenderQueue {
 // Main thread only.
 std::vector<SenderQueue> s_queues;
 size_t s_held = 0;
+size_t s_refused = 0;
 
 const char *orNone(const char *field) { return field != nullptr ? field : "(none)"; }
 
-void hold(DBusMessage *msg)
+// A call over its sender's share: answered, if an answer is wanted, with
+// the bus's own word for it, and released.
+void refuse(DBusConnection *conn, DBusMessage *msg)
+{
+    ++s_refused;
+    if (!dbus_message_get_no_reply(msg)) {
+        if (DBusMessage *reply =
+                dbus_message_new_error(msg, DBUS_ERROR_LIMITS_EXCEEDED, "too many calls waiting")) {
+            dbus_connection_send(conn, reply, nullptr);
+            dbus_message_unref(reply);
+        }
+    }
+    dbus_message_unref(msg);
+}
+
+void hold(DBusConnection *conn, DBusMessage *msg)
 {
     const char *sender = orNone(dbus_message_get_sender(msg));
-    ++s_held;
     for (SenderQueue &q : s_queues) {
         if (q.sender == sender) {
+            // The bus's own signals (a client leaving) are never refused.
+            if (q.messages.size() >= MAX_HELD_PER_SENDER &&
+                dbus_message_get_type(msg) == DBUS_MESSAGE_TYPE_METHOD_CALL) {
+                refuse(conn, msg);
+                return;
+            }
             q.messages.push_back(msg);
+            ++s_held;
             return;
         }
     }
     s_queues.push_back(SenderQueue{sender, {msg}});
+    ++s_held;
 }
 
 void takeQueued(DBusConnection *conn)
@@ -61,29 +93,41 @@ void takeQueued(DBusConnection *conn)
         DBusMessage *msg = dbus_connection_pop_message(conn);
         if (msg == nullptr)
             return;
-        hold(msg);
+        hold(conn, msg);
     }
 }
 
-size_t bytesWaiting(int fd)
+// Whether bytes wait on the socket, or arrive within a moment: the bus
+// hands over a backlog one socket buffer at a time, refilling it as we read.
+bool moreToRead(int fd)
 {
     int n = 0;
-    return ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
+    if (ioctl(fd, FIONREAD, &n) == 0 && n > 0)
+        return true;
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, REFILL_WAIT_MS) == 1 && (p.revents & POLLIN) != 0;
 }
 
-// Everything on the socket, as whole messages in the senders' queues.
+// Everything the bus has for us, as whole messages in the senders' queues,
+// so that a call behind a burst of another client's is seen in this pass.
 void readWaiting(DBusConnection *conn)
 {
     int fd = -1;
     bool haveFd = dbus_connection_get_unix_fd(conn, &fd);
+    const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < MAX_READS_PER_PASS; ++i) {
         takeQueued(conn);
-        if (!haveFd || s_held >= MAX_HELD || bytesWaiting(fd) == 0)
-            return;
+        if (!haveFd || s_held >= MAX_HELD || !moreToRead(fd) ||
+            std::chrono::steady_clock::now() - start > READ_BUDGET)
+            break;
         if (!dbus_connection_read_write(conn, 0))
-            return;
+            break;
     }
     takeQueued(conn);
+    if (s_refused != 0) {
+        _vllog("refused %zu calls unread: too many waiting from one client", s_refused);
+        s_refused = 0;
+    }
 }
 
 // The idle second ends early when the bus has something for us: a client
