@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int BUS_ANSWER_MS = 2000;
+
 // Unique bus name of the claim's holder; empty when the holder is not known
 // (a peer-to-peer connection has no sender). Main thread only.
 std::string s_owner;
@@ -48,15 +50,29 @@ void unwatch(DBusConnection *conn)
 
 // The bus answers this after it has installed the rule above, so an owner
 // gone before the rule existed is found here and one gone later by the rule.
+// The loop waits for the answer, so not for long; without one the owner is
+// given the benefit of the doubt.
 bool stillOnBus(DBusConnection *conn, const std::string &name)
 {
-    DBusError err;
-    dbus_error_init(&err);
-    dbus_bool_t present = dbus_bus_name_has_owner(conn, name.c_str(), &err);
-    bool failed = dbus_error_is_set(&err);
-    dbus_error_free(&err);
-    // Without an answer the owner is given the benefit of the doubt.
-    return failed || present;
+    DBusMessage *ask = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                    DBUS_INTERFACE_DBUS, "NameHasOwner");
+    const char *text = name.c_str();
+    if (ask == nullptr ||
+        !dbus_message_append_args(ask, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID)) {
+        if (ask != nullptr)
+            dbus_message_unref(ask);
+        return true;
+    }
+    DBusMessage *answer =
+        dbus_connection_send_with_reply_and_block(conn, ask, BUS_ANSWER_MS, nullptr);
+    dbus_message_unref(ask);
+    if (answer == nullptr)
+        return true;
+    dbus_bool_t present = TRUE;
+    if (!dbus_message_get_args(answer, nullptr, DBUS_TYPE_BOOLEAN, &present, DBUS_TYPE_INVALID))
+        present = TRUE;
+    dbus_message_unref(answer);
+    return present;
 }
 
 } // namespace

@@ -13,9 +13,11 @@ import tempfile
 import threading
 import time
 
+import dbus
 import pytest
 
-from client_tools import CTL, client_env, enroll_with_ctl, paused, run_ctl, start_ctl
+from client_tools import (CTL, client_env, enroll_with_ctl, paused, run_ctl, send_call_no_wait,
+                          start_ctl)
 from conftest import ERR_FAILED, IFACE, PROPS, call, call_error, wait_until
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: F401  (fixtures)
 
@@ -193,6 +195,18 @@ class TestAnotherUser:
         sensor("place-finger", ALICE, UNSEEN + 2)
         out = run_ctl(private_bus.address, "verify")
         assert (out.returncode, out.stdout) == (0, "alice\n")
+
+
+    def test_a_claim_whose_client_is_gone_already_is_released(self, private_bus, daemon,
+                                                               sensor):
+        # Gone before the daemon even reads the claim: no NameOwnerChanged
+        # can follow, yet the sensor must not stay claimed for ever.
+        with paused(daemon):
+            conn = dbus.bus.BusConnection(private_bus.address)
+            send_call_no_wait(conn, "Claim", "sb", ["gone", True])
+            conn.close()
+        daemon.wait_log("claim holder")
+        assert wait_until(lambda: sensor.state()["claimed"] == "0", 5)
 
 
 class TestClientStrings:
