@@ -39,6 +39,9 @@ INSTALLED = {
     "usr/lib/tmpfiles.d/vorl2547.conf": 0o644,
     "usr/share/man/man1/vorl2547-ctl.1.gz": 0o644,
     "usr/share/man/man8/pam_vorl2547.8.gz": 0o644,
+    "usr/share/man/man8/vorl2547d.8.gz": 0o644,
+    "usr/share/man/man1/vorl2547-fpalg.1.gz": 0o644,
+    "usr/share/man/man1/vorl2547-fpgen.1.gz": 0o644,
     "usr/share/pam-configs/vorl2547": 0o644,
     "etc/pam.d/vorl2547": 0o644,
     "etc/logrotate.d/vorl2547": 0o644,
@@ -122,6 +125,8 @@ class TestPackage:
                              capture_output=True, text=True, timeout=300)
         errors = [line for line in out.stdout.splitlines() if line.startswith("E:")]
         assert errors == [] and out.returncode == 0, out.stdout + out.stderr
+        # Every program installed comes with its manual.
+        assert "no-manual-page" not in out.stdout
 
     def test_installs_into_a_throwaway_root_and_purges_cleanly(self, deb, workdir):
         host_store = os.path.exists("/" + STORE)
