@@ -96,7 +96,7 @@ int vlEnrollFp(const char *id, const char *finger)
     if (isWorkerRunning())
         return -1;
     char userDir[VL_PATH_SIZE];
-    if (!isSafeName(finger) || !formatUserDir(userDir, sizeof userDir, id)) {
+    if (!isNewFingerName(finger) || !formatUserDir(userDir, sizeof userDir, id)) {
         _vllog("refused id or finger name");
         return -1;
     }

@@ -57,6 +57,11 @@ bool isSafeName(const char *name)
     return true;
 }
 
+bool isNewFingerName(const char *name)
+{
+    return isSafeName(name) && name[0] != '.' && std::strlen(name) <= VL_FINGER_NAME_MAX;
+}
+
 bool formatUserDir(char *buf, std::size_t size, const char *id)
 {
     if (!isSafeName(id))

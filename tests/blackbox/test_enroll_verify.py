@@ -193,7 +193,8 @@ class TestRefusalsAndStore:
         assert call(bus, "DeleteAllFingers", "s", ["frank"]) is None
 
     @pytest.mark.parametrize("user,finger", [("../../tmp/x", "f"), ("..", "f"), ("u", "../x"),
-                                             ("", "f"), ("u", ""), ("a" * 64, "f")])
+                                             ("", "f"), ("u", ""), ("a" * 64, "f"),
+                                             ("u", "n" * 59), ("u", ".hidden")])
     def test_traversal_names_are_refused_and_touch_nothing(self, bus, daemon, sensor, user,
                                                            finger):
         top = os.path.dirname(daemon.template_dir)

@@ -170,6 +170,23 @@ TEST_F(StoreTest, RenameMovesTheTemplateButNeverOverwritesAnother)
     EXPECT_EQ(fingers, (std::vector<std::string>{"right", "thumb"}));
 }
 
+TEST_F(StoreTest, NewFingerNamesStayFindableAndFingersStoredUnderLongNamesStillGo)
+{
+    // A 59-byte name has no room for ".Data" in 64 bytes; a leading "." is a
+    // hidden file the lister skips. Neither may name a new finger.
+    const std::string tooLong(VL_FINGER_NAME_MAX + 1, 'n');
+    saveAs("u", "f", 1);
+    for (const char *bad : {tooLong.c_str(), ".hidden"}) {
+        EXPECT_FALSE(isNewFingerName(bad)) << bad;
+        EXPECT_EQ(vlRenameFp("u", "f", bad), -1) << bad;
+    }
+    EXPECT_EQ(vlRenameFp("u", "f", std::string(VL_FINGER_NAME_MAX, 'm').c_str()), 0);
+    // Such a finger stored before the rule is still found to be deleted.
+    saveAs("u", tooLong.c_str(), 2);
+    EXPECT_EQ(vlDelFp("u", tooLong.c_str()), 0);
+    EXPECT_EQ(listFingers("u"), std::vector<std::string>{std::string(VL_FINGER_NAME_MAX, 'm')});
+}
+
 TEST_F(StoreTest, TraversalNamesTouchNothingOutsideTheStore)
 {
     saveAs("victim", "f", 1);
