@@ -6,7 +6,7 @@
 #include "engine/capture_ring.h"
 #include "engine/drv_state.h"
 #include "engine/feature_extraction.h"
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 #include "engine/template_paths.h"
 #include "engine/template_store.h"
 #include "engine/vorl2547_drv.h"

@@ -5,7 +5,7 @@
 #include "engine/capture_ring.h"
 #include "engine/drv_state.h"
 #include "engine/match_score.h"
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 #include "engine/vorl2547_drv.h"
 #include "engine/worker.h"
 #include "log/log.h"

@@ -2,9 +2,9 @@
 
 #include <mutex>
 
-#include "engine/sensor_frames.h"
 #include "engine/vorl2547_drv.h"
 #include "log/log.h"
+#include "protocol/sensor_frames.h"
 #include "usb/vlUsb.h"
 
 std::atomic<pthread_t> m_thrdHdlEnroll{0};

@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "log/log.h"
+#include "protocol/sensor_ids.h"
 #include "usb/vlUsb.h"
 
 int ssDevIdString(const uint8_t *ports, int portCount, char *out, int outSize)
 {
     if (outSize <= 0)
         return 0;
-    int len = snprintf(out, outSize, "%s", SS_DEV_ID_PREFIX);
+    int len = snprintf(out, outSize, "%s", VL_DEV_ID_PREFIX);
     for (int i = 0; i < portCount && i < SS_MAX_PORTS && len < outSize; ++i)
         len += snprintf(out + len, outSize - len, ".%02X", ports[i]);
     return len < outSize ? len : outSize - 1;
