@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/run_status.h"
+
 namespace vlclient {
 
 inline constexpr char SERVICE[] = "com.vorlen.fprint";
@@ -46,7 +48,7 @@ struct Status {
 
     // A step of a run that goes on: progress of an enrollment, a capture
     // without a match of a verification.
-    bool isStep() const { return status == (enroll ? 2 : 3); }
+    bool isStep() const { return enroll ? status == ENROLL_STEP : status == VERIFY_RETRY; }
 };
 
 // Decodes "{progress:N}" and "{subcode:K}" into s.

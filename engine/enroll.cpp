@@ -6,12 +6,13 @@
 #include "engine/capture_ring.h"
 #include "engine/drv_state.h"
 #include "engine/feature_extraction.h"
-#include "protocol/sensor_frames.h"
 #include "engine/template_paths.h"
 #include "engine/template_store.h"
 #include "engine/vorl2547_drv.h"
 #include "engine/worker.h"
 #include "log/log.h"
+#include "protocol/run_status.h"
+#include "protocol/sensor_frames.h"
 #include "service/vlsig.h"
 #include "usb/vlUsb.h"
 
@@ -51,7 +52,7 @@ void *ExecThreadEnroll(void *)
         ret = ssUsbTxAsyn(nullptr, m_capture_beg_cmd, sizeof m_capture_beg_cmd);
         if (ret != 0) {
             vllogstr("enroll tx fail");
-            vlSigEnrollStatus(m_usrname, 4, 0);
+            vlSigEnrollStatus(m_usrname, ENROLL_SENSOR_ERROR, 0);
             break;
         }
         int len = VL_FRAME_SIZE;
@@ -68,18 +69,18 @@ void *ExecThreadEnroll(void *)
                 _vllog("m_enrol_stage=%d", n);
                 if (n > VL_ENROLL_CAPTURES) {
                     SaveToMinutiaeFile();
-                    vlSigEnrollStatus(m_usrname, 0, 0);
+                    vlSigEnrollStatus(m_usrname, ENROLL_DONE, 0);
                     ret = 0;
                     break;
                 }
-                vlSigEnrollStatus(m_usrname, 2, n);
+                vlSigEnrollStatus(m_usrname, ENROLL_STEP, n);
             }
-        } else if (ret == 7 || ret == 8) {
+        } else if (ret == XFER_TIMEOUT || ret == XFER_CANCELLED) {
             _vllog("enroll timeout %d", ret);
         }
         if (m_enrollExit.load() != 0) {
             vllogstr("enroll block");
-            vlSigEnrollStatus(m_usrname, 1, 3);
+            vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_STOPPED);
             break;
         }
     }
@@ -108,7 +109,7 @@ int vlEnrollFp(const char *id, const char *finger)
     int count = getSubFile(userDir, nullptr, 1);
     if (count >= MAX_FINGERS) {
         vllogstr("finger num >10");
-        vlSigEnrollStatus(m_usrname, 1, 4);
+        vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_TOO_MANY);
         return 0;
     }
     bool exists = false;
@@ -119,7 +120,7 @@ int vlEnrollFp(const char *id, const char *finger)
     });
     if (exists) {
         vllogstr("finger exist");
-        vlSigEnrollStatus(m_usrname, 1, 2);
+        vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_EXISTS);
         return 0;
     }
     return startRun(WORKER_ENROLL, ExecThreadEnroll, m_enrollExit);

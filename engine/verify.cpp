@@ -5,10 +5,11 @@
 #include "engine/capture_ring.h"
 #include "engine/drv_state.h"
 #include "engine/match_score.h"
-#include "protocol/sensor_frames.h"
 #include "engine/vorl2547_drv.h"
 #include "engine/worker.h"
 #include "log/log.h"
+#include "protocol/run_status.h"
+#include "protocol/sensor_frames.h"
 #include "service/vlsig.h"
 #include "usb/vlUsb.h"
 
@@ -27,7 +28,7 @@ void *ExecThreadVerify(void *)
         ret = ssUsbTxAsyn(nullptr, m_verify_beg_cmd, sizeof m_verify_beg_cmd);
         if (ret != 0) {
             vllogstr("verify tx fail");
-            vlSigVerifyStatus("", 4, 0);
+            vlSigVerifyStatus("", VERIFY_SENSOR_ERROR, 0);
             break;
         }
         int len = VL_FRAME_SIZE;
@@ -38,28 +39,28 @@ void *ExecThreadVerify(void *)
             ++tries;
             if (ret < 0) {
                 vllogstr("no file verify");
-                vlSigVerifyStatus("", 2, 0);
+                vlSigVerifyStatus("", VERIFY_ENDED, 0);
                 break;
             }
             if (ret > ACCEPT_RESULT) {
                 // A directory name, made by whoever can write to the store.
                 char shown[VLLOG_ESCAPED_SIZE];
                 _vllog("verify ok %s", vllogEscape(m_usrname, shown, sizeof shown));
-                vlSigVerifyStatus(m_usrname, 0, 0);
+                vlSigVerifyStatus(m_usrname, VERIFY_MATCH, 0);
                 break;
             }
             _vllog("verify continew %d", ret);
             if (tries >= MAX_TRIES) {
-                vlSigVerifyStatus("", 1, 1);
+                vlSigVerifyStatus("", VERIFY_NO_MATCH, 1);
                 break;
             }
-            vlSigVerifyStatus("", 3, ret);
-        } else if (ret == 7 || ret == 8) {
+            vlSigVerifyStatus("", VERIFY_RETRY, ret);
+        } else if (ret == XFER_TIMEOUT || ret == XFER_CANCELLED) {
             _vllog("verify timeout %d", ret);
         }
         if (m_verifyExit.load() != 0) {
             vllogstr("verify exit");
-            vlSigVerifyStatus("", 2, 0);
+            vlSigVerifyStatus("", VERIFY_ENDED, 0);
             break;
         }
     }

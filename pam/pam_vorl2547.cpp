@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "client/client.h"
+#include "protocol/run_status.h"
 
 namespace {
 
@@ -161,10 +162,10 @@ private:
             }
             running_ = false;
             switch (s.status) {
-            case 0:
+            case VERIFY_MATCH:
                 debug("finger identified as '%s'", s.id.c_str());
                 return s.id == user_ ? PAM_SUCCESS : PAM_AUTH_ERR;
-            case 1:
+            case VERIFY_NO_MATCH:
                 return ++tries >= opt_.maxTries ? PAM_MAXTRIES : PAM_INCOMPLETE;
             default:
                 debug("verification ended: %s", vlclient::describe(s).c_str());
