@@ -14,12 +14,10 @@
 #include "protocol/run_status.h"
 #include "protocol/sensor_frames.h"
 #include "service/vlsig.h"
-#include "usb/vlUsb.h"
 
 namespace {
 
 constexpr int MAX_FINGERS = 10;
-constexpr int CAPTURE_TIMEOUT_S = 3;
 
 uint8_t *featureSlot(int stage) { return m_opFeatureArr + FPALG_TEMPLATE_SIZE * (stage - 1); }
 uint8_t *countRecord(int stage) { return m_opnCharNumArr + FPALG_COUNT_RECORD_SIZE * (stage - 1); }
@@ -44,48 +42,44 @@ bool mergeCapture(int s)
     return false;
 }
 
+// One received frame: its minutiae, merged into the template so far; the
+// ninth merge saves the template and ends the run.
+bool enrollFrame(int, int &ret)
+{
+    setCapture_Image();
+    int s = m_enrol_stage;
+    int16_t made =
+        static_cast<int16_t>(CreateFingerPrintMinutiae(getCapture_Image(), featureSlot(s), countRecord(s)));
+    freeCapture_Image();
+    _vllog("CreateFingerPrintMinutiae ret=%d stage=%d", made, s);
+    if (made == 1 && mergeCapture(s)) {
+        int n = ++m_enrol_stage;
+        _vllog("m_enrol_stage=%d", n);
+        if (n > VL_ENROLL_CAPTURES) {
+            SaveToMinutiaeFile();
+            vlSigEnrollStatus(m_usrname, ENROLL_DONE, 0);
+            ret = 0;
+            return true;
+        }
+        vlSigEnrollStatus(m_usrname, ENROLL_STEP, n);
+    }
+    return false;
+}
+
+const CaptureMode ENROLL_MODE = {
+    WORKER_ENROLL,
+    "enroll",
+    m_capture_beg_cmd,
+    &m_enrollExit,
+    "enroll block",
+    [] { vlSigEnrollStatus(m_usrname, ENROLL_SENSOR_ERROR, 0); },
+    [] { vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_STOPPED); },
+    enrollFrame,
+};
+
 void *ExecThreadEnroll(void *)
 {
-    workerStarted(WORKER_ENROLL);
-    int ret = 0;
-    for (;;) {
-        ret = ssUsbTxAsyn(nullptr, m_capture_beg_cmd, sizeof m_capture_beg_cmd);
-        if (ret != 0) {
-            vllogstr("enroll tx fail");
-            vlSigEnrollStatus(m_usrname, ENROLL_SENSOR_ERROR, 0);
-            break;
-        }
-        int len = VL_FRAME_SIZE;
-        ret = ssUsbRxdAsyn(nullptr, g_imgbuf, &len, CAPTURE_TIMEOUT_S);
-        if (ret == 0) {
-            setCapture_Image();
-            int s = m_enrol_stage;
-            int16_t made = static_cast<int16_t>(
-                CreateFingerPrintMinutiae(getCapture_Image(), featureSlot(s), countRecord(s)));
-            freeCapture_Image();
-            _vllog("CreateFingerPrintMinutiae ret=%d stage=%d", made, s);
-            if (made == 1 && mergeCapture(s)) {
-                int n = ++m_enrol_stage;
-                _vllog("m_enrol_stage=%d", n);
-                if (n > VL_ENROLL_CAPTURES) {
-                    SaveToMinutiaeFile();
-                    vlSigEnrollStatus(m_usrname, ENROLL_DONE, 0);
-                    ret = 0;
-                    break;
-                }
-                vlSigEnrollStatus(m_usrname, ENROLL_STEP, n);
-            }
-        } else if (ret == XFER_TIMEOUT || ret == XFER_CANCELLED) {
-            _vllog("enroll timeout %d", ret);
-        }
-        if (m_enrollExit.load() != 0) {
-            vllogstr("enroll block");
-            vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_STOPPED);
-            break;
-        }
-    }
-    _vllog("enroll thread exit %x", static_cast<unsigned>(ret));
-    workerFinished(WORKER_ENROLL);
+    runCaptureLoop(ENROLL_MODE);
     return nullptr;
 }
 

@@ -2,6 +2,7 @@
 library on the emulated sensor, fed with generated fingers."""
 
 import os
+import re
 import stat
 
 import pytest
@@ -131,12 +132,22 @@ class TestEnrollThenVerify:
         assert signals.wait_final(VERIFY) == [(VERIFY, "", 2, "{subcode:1}")]
 
 
+def assert_stop_lines(daemon, mark, mode, stop_line):
+    """A run stopped while waiting for a finger logs the ended wait, its own
+    stop line and the worker's exit, in that order (other threads' lines may
+    come between)."""
+    daemon.wait_log("%s thread exit" % mode)
+    pattern = r"(?m)^%s timeout [78]$[\s\S]*?^%s$[\s\S]*?^%s thread exit [78]$" % (mode, stop_line, mode)
+    assert re.search(pattern, daemon.log()[mark:]), daemon.log()[mark:]
+
+
 class TestStops:
     def test_stop_enroll_while_waiting_for_a_finger(self, bus, daemon, sensor, signals):
         claim(bus)
         sensor("lift")
         sensor("clear-commands")
         signals.clear()
+        mark = len(daemon.log())
         assert call(bus, "Enroll", "ss", ["dave", "thumb"]) is None
         assert wait_until(lambda: sensor.state()["capturing"] == "1", 10)
         assert call(bus, "StopEnroll") is None
@@ -144,14 +155,17 @@ class TestStops:
         # Begin-capture, then the end-capture frame from the stop.
         assert "ea02000000000 2ea".replace(" ", "") in sensor("commands").lower()
         assert not os.path.exists(os.path.join(daemon.template_dir, "dave"))
+        assert_stop_lines(daemon, mark, "enroll", "enroll block")
 
     def test_stop_verify_while_waiting_for_a_finger(self, bus, daemon, sensor, signals):
         sensor("lift")
         signals.clear()
+        mark = len(daemon.log())
         assert call(bus, "Verify", "s", ["any"]) is None
         assert wait_until(lambda: sensor.state()["capturing"] == "1", 10)
         assert call(bus, "StopVerify") is None
         assert signals.wait_final(VERIFY) == [(VERIFY, "", 2, "{subcode:1}")]
+        assert_stop_lines(daemon, mark, "verify", "verify exit")
 
     def test_claim_release_stops_a_running_worker(self, bus, daemon, sensor, signals):
         sensor("lift")
