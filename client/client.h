@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/dbus_ptr.h"
 #include "protocol/run_status.h"
 
 namespace vlclient {
@@ -107,9 +108,9 @@ public:
 private:
     // Sends msg (consumed) and waits for its reply; the reply is handed back
     // when replyOut is given, else released.
-    bool send(DBusMessage *msg, Error &err, DBusMessage **replyOut = nullptr);
+    bool send(MessagePtr msg, Error &err, MessagePtr *replyOut = nullptr);
     bool callStrings(const char *member, std::initializer_list<std::string> args, Error &err,
-                     DBusMessage **replyOut = nullptr);
+                     MessagePtr *replyOut = nullptr);
     // Takes one queued message: 1 a status signal of the daemon (in out),
     // -1 the daemon or the bus went away, 0 anything else.
     int take(DBusMessage *msg, Status &out);
@@ -117,7 +118,7 @@ private:
     // the run.
     bool startRun(const char *member, std::initializer_list<std::string> args, Error &err);
 
-    DBusConnection *conn_ = nullptr;
+    PrivateConnectionPtr conn_;
     int timeoutMs_;
     // The daemon's unique bus name, learnt from the replies to our calls.
     std::string daemon_;

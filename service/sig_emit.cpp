@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "common/dbus_ptr.h"
 #include "log/log.h"
 #include "service/sig_encode.h"
 #include "service/vlsig.h"
@@ -38,8 +39,8 @@ static bool addressSignal(DBusMessage *signal)
 
 static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigArgs &args)
 {
-    DBusMessage *signal =
-        conn != nullptr ? dbus_message_new_signal(VL_SIGNAL_PATH, VL_INTERFACE, member) : nullptr;
+    MessagePtr signal(conn != nullptr ? dbus_message_new_signal(VL_SIGNAL_PATH, VL_INTERFACE, member)
+                                      : nullptr);
     if (signal == nullptr) {
         vllogstr("Message Null");
         return RES_FAILED;
@@ -48,26 +49,22 @@ static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigA
     // the process on such a string rather than send it.
     if (!dbus_validate_utf8(args.id, nullptr)) {
         vllogstr("invalid id");
-        dbus_message_unref(signal);
         return RES_FAILED;
     }
-    if (!addressSignal(signal)) {
+    if (!addressSignal(signal.get())) {
         vllogstr("no destination");
-        dbus_message_unref(signal);
         return RES_FAILED;
     }
     const char *text = args.text;
-    if (!dbus_message_append_args(signal, DBUS_TYPE_STRING, &args.id, DBUS_TYPE_INT32,
+    if (!dbus_message_append_args(signal.get(), DBUS_TYPE_STRING, &args.id, DBUS_TYPE_INT32,
                                   &args.status, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) ||
-        !dbus_connection_send(conn, signal, nullptr)) {
+        !dbus_connection_send(conn, signal.get(), nullptr)) {
         vllogstr("Out of memory");
-        dbus_message_unref(signal);
         return RES_FAILED;
     }
     // The worker goes on only once its signal is on the bus, so the signals
     // of one thread leave in order.
     dbus_connection_flush(conn);
-    dbus_message_unref(signal);
     return RES_SUCCESS;
 }
 

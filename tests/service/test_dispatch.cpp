@@ -36,7 +36,7 @@ TEST_F(Dispatch, EveryRowParsesItsSignature)
             else
                 dbus_message_append_args(msg, DBUS_TYPE_BOOLEAN, &b, DBUS_TYPE_INVALID);
         }
-        Reply good(roundTrip(msg), dbus_message_unref);
+        Reply good(roundTrip(msg));
         ASSERT_TRUE(good);
         EXPECT_NE(errorName(good.get()), INVALID_ARGS);
     }
@@ -170,7 +170,7 @@ TEST_F(Dispatch, AnyObjectPathAndNoInterfaceHeader)
     Reply atRoot = Reply(roundTrip([&] {
         DBusMessage *m = newCall(VL_INTERFACE, "StopVerify", "/");
         return m;
-    }()), dbus_message_unref);
+    }()));
     EXPECT_TRUE(isEmptyReturn(atRoot));
     EXPECT_TRUE(isEmptyReturn(call(nullptr, "StopVerify", {}, "/else/where")));
     // Without an interface, Get is found by its member too.
