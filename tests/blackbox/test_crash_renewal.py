@@ -9,19 +9,13 @@ import time
 
 import dbus
 
-from conftest import Daemon, call, daemon_argv, wait_until
+from conftest import Daemon, call, daemon_argv, daemon_pid, wait_until
 from emulated_sensor import SIM, Sensor
 from status_signals import StatusRecorder
 
 RENEWALS = int(os.environ.get("VORL2547_RENEWALS", "100"))
 KILLS = 5
 ALICE = 3
-
-
-def daemon_pid(bus):
-    return int(bus.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                 "org.freedesktop.DBus", "GetConnectionUnixProcessID", "s",
-                                 ["com.vorlen.fprint"]))
 
 
 def start(private_bus, bus, caller, tmp_path, n, template_dir):
@@ -79,7 +73,7 @@ def test_kill_during_renewals_leaves_every_template_whole(private_bus, bus, tmp_
         # Kill at a random moment once this round's share of renewals is near.
         assert wait_until(lambda: renewals + len(done) >= target - 1, 120)
         time.sleep(rng.uniform(0.0, 0.3))
-        os.kill(daemon_pid(bus), signal.SIGKILL)
+        os.kill(daemon_pid(d), signal.SIGKILL)
         stop.set()
         worker.join()
         renewals += len(done)

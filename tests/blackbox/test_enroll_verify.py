@@ -7,7 +7,7 @@ import stat
 
 import pytest
 
-from conftest import ERR_FAILED, call, call_error, wait_until
+from conftest import ERR_FAILED, call, call_error, claim, wait_until
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: F401  (fixtures)
 from status_signals import StatusRecorder
 
@@ -28,10 +28,6 @@ def bus(signals):
     """A run's signals reach only the connection that started it: the
     tests call through the recorder's."""
     return signals.conn
-
-
-def claim(bus, on=True):
-    assert call(bus, "Claim", "sb", ["tester", on]) is None
 
 
 def enroll(bus, signals, sensor, user, finger, generated):

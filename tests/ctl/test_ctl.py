@@ -15,9 +15,9 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox"))
 
-from client_tools import (CTL, client_env, connection_of, daemon_pid, enroll_with_ctl,  # noqa: E402
+from client_tools import (CTL, client_env, connection_of, enroll_with_ctl,  # noqa: E402
                           fake_status, paused, run_ctl, send_call_no_wait, start_ctl, wait_claimed)
-from conftest import bus, daemon, private_bus, wait_until  # noqa: E402,F401  (fixtures)
+from conftest import bus, daemon, daemon_pid, private_bus, wait_until  # noqa: E402,F401  (fixtures)
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: E402,F401  (fixtures)
 
 if not os.path.exists(CTL):
