@@ -44,6 +44,7 @@ INSTALLED = {
     "usr/share/man/man1/vorl2547-fpgen.1.gz": 0o644,
     "usr/share/pam-configs/vorl2547": 0o644,
     "etc/pam.d/vorl2547": 0o644,
+    "etc/logrotate.d/vorl2547": 0o644,
 }
 STORE = "usr/share/vezezi-authentication/modes/vorl2547"
 
@@ -117,7 +118,7 @@ class TestPackage:
             assert dep in depends
         conffiles = subprocess.run(["dpkg-deb", "-I", deb, "conffiles"], capture_output=True,
                                    text=True).stdout
-        assert conffiles.split() == ["/etc/pam.d/vorl2547"]
+        assert conffiles.split() == ["/etc/pam.d/vorl2547", "/etc/logrotate.d/vorl2547"]
 
     def test_lintian_reports_no_errors(self, deb):
         out = subprocess.run(["lintian", "--fail-on", "error", "--tag-display-limit", "0", deb],
@@ -148,7 +149,8 @@ class TestPackage:
         with open(os.path.join(store, "keep"), "w") as f:
             f.write("x")
         dpkg(root, "-r", "vorl2547")
-        assert sorted(files_outside_dpkg_db(root)) == ["etc/pam.d/vorl2547",
+        assert sorted(files_outside_dpkg_db(root)) == ["etc/logrotate.d/vorl2547",
+                                                        "etc/pam.d/vorl2547",
                                                         os.path.join(STORE, "keep")]
         dpkg(root, "-P", "vorl2547")
         assert files_outside_dpkg_db(root) == []
