@@ -1,6 +1,7 @@
 #include "merge.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "match.h"
 #include "registration.h"
@@ -40,7 +41,7 @@ bool align_on_view(const Template &t, int on, int index, Pose &pose, float &stre
 // frames apart when a carried pose would not fit the stored range.
 void fold_frame(Template &t, int from, int to, const Pose &in_from, const Pose &in_to) {
     constexpr double kMid = (params::kSide - 1) / 2.0;
-    constexpr double kTurn = 2.0 * 3.14159265358979323846;
+    constexpr double kTurn = 2.0 * std::numbers::pi;
     Pose folded[params::kMaxViews];
     for (int u = 0; u < t.view_count; ++u) {
         if (t.views[u].frame != from) continue;
@@ -50,7 +51,7 @@ void fold_frame(Template &t, int from, int to, const Pose &in_from, const Pose &
         in_from.invert(gy, gx, vy, vx);
         in_to.apply(vy, vx, fy, fx);
         folded[u] = Pose::make(std::remainder(in_to.angle - in_from.angle + pw.angle, kTurn), fy - kMid, fx - kMid);
-        if (std::abs(folded[u].ty) * 8 > params::kMaxPoseShift8 || std::abs(folded[u].tx) * 8 > params::kMaxPoseShift8) return;
+        if (std::abs(folded[u].ty) * 8 > params::kMaxPoseShiftEighths || std::abs(folded[u].tx) * 8 > params::kMaxPoseShiftEighths) return;
     }
     for (int u = 0; u < t.view_count; ++u)
         if (t.views[u].frame == from) set_pose(t.views[u], to, folded[u]);

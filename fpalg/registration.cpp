@@ -1,6 +1,7 @@
 #include "registration.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "fixed_trig.h"
 
@@ -32,19 +33,19 @@ void Pose::invert(double gy, double gx, double &y, double &x) const {
 }
 
 Pose pose_of(const View &v) {
-    return Pose::make(deci_degrees_to_radians(v.pose_angle_deci), v.pose_ty8 / 8.0, v.pose_tx8 / 8.0);
+    return Pose::make(deci_degrees_to_radians(v.pose_angle_deci), v.pose_ty_eighths / 8.0, v.pose_tx_eighths / 8.0);
 }
 
 void set_own_frame(View &v, int index) {
     v.frame = static_cast<std::uint8_t>(index);
-    v.pose_angle_deci = v.pose_ty8 = v.pose_tx8 = 0;
+    v.pose_angle_deci = v.pose_ty_eighths = v.pose_tx_eighths = 0;
 }
 
 void set_pose(View &v, int frame, const Pose &p) {
     v.frame = static_cast<std::uint8_t>(frame);
-    v.pose_angle_deci = static_cast<std::int16_t>(std::lround(p.angle * 1800.0 / 3.14159265358979323846));
-    v.pose_ty8 = static_cast<std::int16_t>(std::lround(p.ty * 8.0));
-    v.pose_tx8 = static_cast<std::int16_t>(std::lround(p.tx * 8.0));
+    v.pose_angle_deci = static_cast<std::int16_t>(std::lround(p.angle * 1800.0 / std::numbers::pi));
+    v.pose_ty_eighths = static_cast<std::int16_t>(std::lround(p.ty * 8.0));
+    v.pose_tx_eighths = static_cast<std::int16_t>(std::lround(p.tx * 8.0));
 }
 
 Pose pose_from_alignment(const Pose &base, const ScoreParts &parts) {

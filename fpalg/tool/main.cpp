@@ -161,8 +161,8 @@ int cmd_show(const std::vector<std::string> &args, const std::string &png) {
     if (!load(args[0], b) || !decode(args[0], b, t)) return 1;
     for (int v = 0; v < t.view_count; ++v)
         std::printf("view %d: frame %d pose %+.1f deg (%.1f, %.1f) ambiguity %.2f origin %s hits %d\n", v,
-                    t.views[v].frame, t.views[v].pose_angle_deci / 10.0, t.views[v].pose_ty8 / 8.0,
-                    t.views[v].pose_tx8 / 8.0, t.views[v].ambiguity / 255.0,
+                    t.views[v].frame, t.views[v].pose_angle_deci / 10.0, t.views[v].pose_ty_eighths / 8.0,
+                    t.views[v].pose_tx_eighths / 8.0, t.views[v].ambiguity / 255.0,
                     t.views[v].origin ? "renewal" : "enrollment", t.views[v].hits);
     return fpalg_tool::draw_template(t, png) ? 0 : 1;
 }

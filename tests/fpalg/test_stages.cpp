@@ -131,8 +131,8 @@ TEST(Mosaic, ViewsThatArriveApartJoinOneFrameOnceACaptureBridgesThem) {
     EXPECT_EQ(t.views[0].frame, t.views[1].frame);
     EXPECT_EQ(t.views[1].frame, t.views[2].frame);
     // The right capture lies 96 px to the right of the left one in the frame.
-    EXPECT_NEAR((t.views[1].pose_tx8 - t.views[0].pose_tx8) / 8.0, 96.0, 1.5);
-    EXPECT_NEAR((t.views[1].pose_ty8 - t.views[0].pose_ty8) / 8.0, 0.0, 1.5);
+    EXPECT_NEAR((t.views[1].pose_tx_eighths - t.views[0].pose_tx_eighths) / 8.0, 96.0, 1.5);
+    EXPECT_NEAR((t.views[1].pose_ty_eighths - t.views[0].pose_ty_eighths) / 8.0, 0.0, 1.5);
 }
 
 }  // namespace
