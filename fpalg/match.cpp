@@ -32,6 +32,7 @@ struct Workspace {
     RidgeView views[params::kMaxViews];
     RidgeView canvas;
     CoarseWork coarse;
+    MinutiaeLayout minutiae;   // where they were, for a debug sink
 };
 
 Workspace &workspace() {
@@ -91,6 +92,7 @@ void place_frame(Workspace &w, const Template &stored, const ScoreParts &best) {
 // Lets the blocks of the best alignment follow the skin's stretch.
 void check_distortion(const Workspace &w, const ProbeCache &pc, ScoreParts &best) {
     const ElasticFit f = fit_displacement(w.canvas, pc.rotated[angle_index(best)]);
+    debug::elastic(f);
     best.rigid_block_ncc = best.block_ncc;
     if (f.block_ncc <= best.block_ncc) return;
     best.blocks = f.blocks;
@@ -100,8 +102,9 @@ void check_distortion(const Workspace &w, const ProbeCache &pc, ScoreParts &best
 }
 
 // Counts the ridge endings and forks that both images show in one place.
-void check_minutiae(const Workspace &w, const ProbeCache &pc, ScoreParts &best) {
-    const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[angle_index(best)]);
+void check_minutiae(Workspace &w, const ProbeCache &pc, ScoreParts &best) {
+    const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[angle_index(best)], &w.minutiae);
+    debug::minutiae(m, w.minutiae);
     best.minutiae_stored = m.stored;
     best.minutiae_probe = m.probe;
     best.minutiae_paired = m.paired;
@@ -114,6 +117,7 @@ ScoreParts match_templates(const Template &stored, const Template &probe) {
     const ProbeCache &pc = prepare_probe(w, probe.views[0]);
     for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
     std::vector<Candidate> cands = coarse_candidates(w.views, stored.view_count, pc.spectrum, w.coarse);
+    debug::candidates(cands);
     screen_candidates(w.views, pc.rotated, cands);
     ScoreParts best;
     for (const Candidate &c : cands) {
@@ -123,6 +127,7 @@ ScoreParts match_templates(const Template &stored, const Template &probe) {
     }
     if (best.view >= 0 && best.raw >= params::kElasticFloor) {
         place_frame(w, stored, best);
+        debug::union_canvas(w.canvas, best);
         check_distortion(w, pc, best);
         if (best.raw >= params::kDetailCheckFloor) check_minutiae(w, pc, best);
     }

@@ -91,9 +91,13 @@ bool decode(const std::string &path, const Bytes &b, fpalg::Template &t) {
     return false;
 }
 
-// Prints every alignment the matcher verified.
+// Prints the coarse alignments the matcher found and every one it verified.
 class PrintSink : public fpalg::debug::Sink {
 public:
+    void on_candidate(const fpalg::Candidate &c) override {
+        std::printf("  coarse view %d angle %+.1f shift (%d,%d) peak %.3f\n", c.view, fpalg::angle_of(c.angle) / 10.0,
+                    c.peak.dy, c.peak.dx, c.peak.height);
+    }
     void on_alignment(const fpalg::ScoreParts &p) override {
         std::printf("  candidate view %d angle %+.1f shift (%d,%d) peak %.3f overlap %d ncc %.3f blocks %d/%d "
                     "block ncc %.3f ambiguity %.2f raw %.2f\n",
