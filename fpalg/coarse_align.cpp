@@ -70,6 +70,8 @@ Peak find_peak(const float *surface, float norm) {
 
 constexpr int kAngles = params::kAngleCount;
 
+bool same_view(const View &a, const View &b) { return a.level == b.level && a.mask == b.mask; }
+
 // Rotations of the probe on one view: every third angle first, then the
 // angles on either side of the best of those. The correlation peak falls off
 // slowly enough with a rotation error of one or two steps that the best
@@ -156,11 +158,24 @@ FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, con
     b = find_peak(w.im.data(), norm);
 }
 
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const Spectrum *probe, CoarseWork &w) {
+const ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {
+    if (c.valid && same_view(c.source, probe)) return c;
+    c.source = probe;
+    RidgeView upright;
+    decode_ridges(probe, upright);
+    for (int k = 0; k < kAngles; ++k) {
+        rotate_ridges(upright, angle_of(k), c.rotated[k]);
+        phase_spectrum(c.rotated[k], c.spectrum[k]);
+    }
+    c.valid = true;
+    return c;
+}
+
+std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const ProbeCache &probe, CoarseWork &w) {
     std::vector<Candidate> cands;
     for (int v = 0; v < count; ++v) {
         phase_spectrum(views[v], w.view);
-        search_view(w, probe, v, cands);
+        search_view(w, probe.spectrum, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
@@ -172,12 +187,12 @@ std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, cons
     return cands;
 }
 
-void screen_candidates(const RidgeView *views, const RidgeView *rotated, std::vector<Candidate> &cands) {
+void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands) {
     std::vector<std::pair<float, std::size_t>> rank;
     for (std::size_t i = 0; i < cands.size(); ++i) {
         const Candidate &c = cands[i];
         int n = 0;
-        const float r = overlap_ncc(views[c.view], rotated[c.angle], c.peak.dy, c.peak.dx, n);
+        const float r = overlap_ncc(views[c.view], probe.rotated[c.angle], c.peak.dy, c.peak.dx, n);
         rank.push_back({-std::max(0.0f, r) * std::sqrt(static_cast<float>(n)) * (1.0f + params::kPeakWeight * c.peak.height), i});
     }
     std::sort(rank.begin(), rank.end());

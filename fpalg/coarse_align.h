@@ -28,6 +28,19 @@ void correlate_pair(const Spectrum &view, const Spectrum &probe_a, const Spectru
 // tenths of a degree (the middle index is upright).
 constexpr int angle_of(int k) { return (k - params::kAngleCount / 2) * params::kAngleStepDeciDeg; }
 
+// Everything derived from one probe view: its ridges at every rotation and
+// their spectra. Verification compares many templates with one probe, so
+// this is worth keeping between calls.
+struct ProbeCache {
+    View source{};
+    bool valid = false;
+    RidgeView rotated[params::kAngleCount];
+    Spectrum spectrum[params::kAngleCount];
+};
+
+// Fills `cache` for `probe` unless it already holds it.
+const ProbeCache &prepare_probe(ProbeCache &cache, const View &probe);
+
 // The probe at rotation index `angle` over stored view `view`.
 struct Candidate {
     int view, angle;
@@ -39,14 +52,12 @@ struct CoarseWork {
     Spectrum view, work;
 };
 
-// Coarse alignment of the probe's rotations (probe[k]: phase spectrum of
-// rotation index k) on each of the `count` stored views (decoded ridges),
-// best correlation peaks first, at most kCandidates.
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const Spectrum *probe, CoarseWork &w);
+// Coarse alignment of the probe's rotations on each of the `count` stored
+// views (decoded ridges), best correlation peaks first, at most kCandidates.
+std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const ProbeCache &probe, CoarseWork &w);
 
 // Keeps the kVerified candidates whose whole-overlap correlation at the
-// peak, weighed like the final evidence, is best (rotated[k]: the probe's
-// ridges at rotation index k).
-void screen_candidates(const RidgeView *views, const RidgeView *rotated, std::vector<Candidate> &cands);
+// peak, weighed like the final evidence, is best.
+void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands);
 
 }  // namespace fpalg
