@@ -108,7 +108,7 @@ inline constexpr int kMinutiaPairRadius = 4;
 inline constexpr int kMinutiaePairsForFull = 3;
 
 // Score scale: raw evidence at which the score reaches 1, 30, the match
-// threshold (46) and 100; fitted with bench/fpalg_calibrate.py.
+// threshold (46) and 100; fitted with bench/fpalg_tailfit.py (see README.md).
 inline constexpr float kRawFloor = 0.5f;
 inline constexpr float kRaw30 = 11.45f;
 inline constexpr float kRawThreshold = 21.9f;
