@@ -9,10 +9,10 @@
 namespace fpalg {
 namespace {
 
-// Piecewise-linear scale through knots fitted on impostor score
-// distributions of all image sets (bench/fpalg_calibrate.py): the raw
-// evidence of 1 impostor in 1,000 scores 30, a level above every impostor
-// seen (at least 1 in 100,000) scores 46, twice that scores 100.
+// Piecewise-linear scale through knots fitted on the impostor tail
+// (bench/fpalg_tailfit.py): the raw evidence of 1 impostor in 1,000 scores
+// 30, the upper bound of the level at most 2 in a million impostors reach,
+// times a margin, scores 46, twice that scores 100.
 struct Knot {
     float raw, score;
 };

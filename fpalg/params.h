@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "../engine/alg/fpalg.h"
+
 namespace fpalg::params {
 
 // Image geometry: the sensor delivers 96 x 96 samples of 10 bits.
@@ -17,14 +19,14 @@ inline constexpr int kBackgroundBoxRadius = 4;  // three passes ~ sigma 4.5 px
 inline constexpr int kEnergyBoxRadius = 6;      // local ridge energy, two passes
 
 // Quantisation of the band-passed ridges into two bits: sign, and whether
-// the magnitude exceeds this fraction (in 1/16) of the local RMS.
-inline constexpr int kLevelThreshold16 = 14;
+// the magnitude exceeds this many sixteenths of the local RMS.
+inline constexpr int kLevelThresholdSixteenths = 14;
 
-// Foreground: 8 x 8 blocks whose ridge energy exceeds this share (in 1/64)
-// of the 90th percentile block, and an absolute floor for blank images.
+// Foreground: 8 x 8 blocks whose ridge energy exceeds this many sixty-fourths
+// of the 90th percentile block's, and an absolute floor for blank images.
 inline constexpr int kMaskBlock = 8;
 inline constexpr int kMaskGrid = kSide / kMaskBlock;
-inline constexpr int kMaskRelative64 = 3;
+inline constexpr int kMaskRelativeSixtyFourths = 3;
 inline constexpr int kMaskEnergyFloor = 24;     // mean squared band value, 10-bit units
 // A capture with fewer foreground blocks than this is refused.
 inline constexpr int kMinForegroundBlocks = 40;
@@ -87,7 +89,7 @@ inline constexpr float kUnionMinRaw = 2.0f;
 inline constexpr float kRegisterBlockNcc = 0.45f;
 inline constexpr int kRegisterMinBlocks = 8;
 inline constexpr int kMaxPoseAngleDeci = 1800;
-inline constexpr int kMaxPoseShift8 = 8 * 400;
+inline constexpr int kMaxPoseShiftEighths = 8 * 400;   // 400 px, in 1/8 px
 
 // Merge: a capture that repeats a stored view this closely adds nothing.
 inline constexpr int kDuplicateOverlapPx = 7800;
@@ -106,7 +108,7 @@ inline constexpr int kMinutiaPairRadius = 4;
 inline constexpr int kMinutiaePairsForFull = 3;
 
 // Score scale: raw evidence at which the score reaches 1, 30, the match
-// threshold (46) and 100; fitted with bench/fpalg_calibrate.py.
+// threshold (46) and 100; fitted with bench/fpalg_tailfit.py (see README.md).
 inline constexpr float kRawFloor = 0.5f;
 inline constexpr float kRaw30 = 11.45f;
 inline constexpr float kRawThreshold = 21.9f;
@@ -121,5 +123,10 @@ inline constexpr int kRenewMinScore = 70;
 // ... and takes a renewal slot only when it shows this much area (px) that
 // no stored view of its frame covers.
 inline constexpr int kRenewMinNewPx = 1500;
+
+// What the daemon was built against must be what the matcher computes with.
+static_assert(kSide == FPALG_IMAGE_SIDE);
+static_assert(kMatchThreshold == FPALG_MATCH_THRESHOLD);
+static_assert(kMaxSample == (1 << 10) - 1, "the public header promises 10-bit samples");
 
 }  // namespace fpalg::params

@@ -34,8 +34,8 @@ TEST_F(MergeRenew, MergeAddsAViewAndRegistersItBesideTheFirst) {
     const fpalg::Template t = decoded(out);
     ASSERT_EQ(t.view_count, 2);
     EXPECT_EQ(t.views[1].frame, 0);
-    EXPECT_NEAR(t.views[1].pose_tx8 / 8.0, 24.0, 1.0);
-    EXPECT_NEAR(t.views[1].pose_ty8 / 8.0, 0.0, 1.0);
+    EXPECT_NEAR(t.views[1].pose_tx_eighths / 8.0, 24.0, 1.0);
+    EXPECT_NEAR(t.views[1].pose_ty_eighths / 8.0, 0.0, 1.0);
 }
 
 TEST_F(MergeRenew, RepeatedCaptureAddsNothingAndIsRefused) {
