@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "create.h"
+#include "fpalg_enroll.h"
 #include "match.h"
-#include "merge.h"
 
 using namespace fpalg;
 
@@ -33,26 +33,14 @@ std::vector<std::uint16_t> widen(const unsigned char *p) {
 }
 
 bool enroll(const Finger &f, Template &out) {
-    std::vector<Template> buf(9);
-    Template last;
-    int s = 1;
-    for (const auto &img : f.captures) {
-        int fg = 0;
-        if (create_template(img.data(), buf[s - 1], fg) != CreateResult::made) continue;
-        if (s >= 2) {
-            Template merged;
-            if (merge_templates(s == 2 ? buf[0] : last, buf[s - 1], merged) != MergeResult::merged) {
-                if (s == 2) buf[0] = buf[1];
-                continue;
-            }
-            last = merged;
-        }
-        if (++s == 10) {
-            out = last;
+    std::size_t next = 0;
+    return bench::enroll_captures(
+        [&](std::vector<std::uint16_t> &img) {
+            if (next == f.captures.size()) return false;
+            img = f.captures[next++];
             return true;
-        }
-    }
-    return false;
+        },
+        out);
 }
 
 }  // namespace
