@@ -13,7 +13,8 @@ DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libpam0g-dev \
 	dbus-daemon python3-dbus python3-pytest python3-gi python3-numpy python3-pil \
 	python3-matplotlib umockdev libumockdev-dev gir1.2-umockdev-1.0 \
-	pamtester libpam-wrapper util-linux procps dpkg-dev lintian
+	pamtester libpam-wrapper util-linux procps dpkg-dev lintian \
+	fprintd libpam-fprintd python3-dbusmock polkitd
 
 # Further steps live in mk/*.mk, one file per concern (sanitizers, fuzzing,
 # soak, cross builds...). Each may add packages to DEB_PACKAGES, steps to

@@ -35,6 +35,7 @@ ERROR = "net.reactivated.Fprint.Error."
 # Generated fingers of the emulated sensor: alice's, bob's and a stranger's;
 # verification uses an impression that enrollment never saw.
 ALICE, BOB, STRANGER = 3, 11, 7
+ALICE_OTHER = 5  # another finger of alice's, stored under a name outside the API
 UNSEEN = 40
 
 if not (os.path.exists(FRONTEND) and os.path.exists(SIM)):
@@ -116,3 +117,38 @@ def stack(tmp_path_factory):
     s = Stack(tmp_path_factory.mktemp("fprint"))
     yield s
     s.close()
+
+
+AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+
+
+class Polkit:
+    """dbusmock's polkitd template, run as the polkitd user so that polkit's
+    shipped bus policy lets it own its name. It refuses every action until
+    told otherwise."""
+
+    def __init__(self, stack):
+        self.stack = stack
+        argv = ["/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "polkitd"]
+        self.proc = subprocess.Popen(["setpriv", "--reuid=polkitd", "--regid=polkitd", "--clear-groups"] + argv,
+                                     env=stack.env(), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        name = "org.freedesktop.PolicyKit1"
+        if not wait_until(lambda: stack.conn.name_has_owner(name), 15):
+            raise RuntimeError("dbusmock's polkit did not start")
+        self.mock = dbus.Interface(stack.conn.get_object(name, "/org/freedesktop/PolicyKit1/Authority"),
+                                   "org.freedesktop.DBus.Mock")
+
+    def allow(self, *actions):
+        self.mock.SetAllowed(["net.reactivated.fprint.device." + a for a in actions])
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+@pytest.fixture(scope="class")
+def polkit(stack):
+    p = Polkit(stack)
+    yield p
+    p.stop()
