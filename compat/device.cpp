@@ -124,7 +124,9 @@ void Device::claim(DBusMessage *call)
         claimingName_.clear();
         replyError(conn_, keep.get(), err, text);
     };
-    withCaller(call, [this, keep, name, refuse](const Caller &caller) {
+    auth_.identify(claimingName_, [this, keep, name, refuse](bool known, const Caller &caller) {
+        if (!known)
+            return refuse(ERR_INTERNAL, "the caller is unknown to the bus");
         std::string user = name.empty() ? caller.userName : name;
         if (!isStorableUser(user))
             return refuse(ERR_INTERNAL, "invalid user name");

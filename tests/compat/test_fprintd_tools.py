@@ -8,8 +8,11 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import frontend  # noqa: E402,F401  (puts the black-box helpers on the path)
 
+import dbus  # noqa: E402
+import pytest  # noqa: E402
 from client_tools import CTL  # noqa: E402
-from frontend import ALICE, ALICE_OTHER, BOB, STRANGER, UNSEEN, stack  # noqa: E402,F401
+from frontend import (ALICE, ALICE_OTHER, BOB, DEVICE_PATH, ERROR, FPRINT, MANAGER_PATH, STRANGER,  # noqa: E402,F401
+                      UNSEEN, stack, wait_until)
 
 
 def results(out, kind):
@@ -67,3 +70,31 @@ class TestTools:
         assert stack.stored("bob") == ["left-thumb.Data"]
         out = stack.run("fprintd-list", "alice")
         assert "no fingers enrolled" in out.stdout
+
+
+class TestDeviceAndLimits:
+    def test_no_device_while_the_sensor_is_unplugged(self, stack):
+        manager = dbus.Interface(stack.conn.get_object(FPRINT, MANAGER_PATH), "net.reactivated.Fprint.Manager")
+        assert manager.GetDevices() == [DEVICE_PATH]
+        stack.sensor("unplug")
+        try:
+            assert manager.GetDevices() == []
+            with pytest.raises(dbus.exceptions.DBusException) as info:
+                manager.GetDefaultDevice()
+            assert info.value.get_dbus_name() == ERROR + "NoSuchDevice"
+        finally:
+            stack.sensor("replug")
+        assert wait_until(lambda: manager.GetDefaultDevice() == DEVICE_PATH, 10)
+
+    def test_a_new_finger_at_the_ten_finger_limit_is_enroll_data_full(self, stack):
+        # The limit counts stored files, whatever they hold.
+        user_dir = os.path.join(stack.daemon.template_dir, "carol")
+        os.makedirs(user_dir)
+        for i in range(10):
+            with open(os.path.join(user_dir, "finger%d.Data" % i), "wb") as f:
+                f.write(bytes(28000))
+        stack.sensor("place-finger", ALICE)
+        out = stack.run("fprintd-enroll", "-f", "left-thumb", "carol")
+        assert out.returncode != 0
+        assert results(out, "Enroll") == ["enroll-data-full"]
+        assert len(stack.stored("carol")) == 10
