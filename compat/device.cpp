@@ -188,7 +188,7 @@ void Device::nameOwnerChanged(const std::string &name, const std::string &oldOwn
         // A daemon that left took our run with it.
         if (!oldOwner.empty() && daemonRunning_) {
             if (!stopping_)
-                deliver({run_ == Run::Enroll ? "enroll-unknown-error" : "verify-unknown-error", true});
+                deliver({run_ == Run::Enroll ? "enroll-disconnected" : "verify-disconnected", true});
             daemonRunEnded();
         }
         return;
