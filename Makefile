@@ -22,13 +22,20 @@ DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 # BENCH_STEPS, and clean-up paths to CLEAN_DIRS.
 TEST_STEPS  :=
 BENCH_STEPS :=
-CLEAN_DIRS  := $(BUILD) $(BUILD_ASAN)
+CLEAN_DIRS  := $(BUILD) $(BUILD_ASAN) obj-$(shell dpkg-architecture -qDEB_HOST_GNU_TYPE 2>/dev/null)
 
-.PHONY: all deps build build-asan test test-main test-asan-unit bench demo install deb clean
+.PHONY: all deps deps-packages build build-asan test test-main test-asan-unit bench demo install deb clean
 
 all: build
 
-deps:
+deps: deps-packages
+	@if ! dpkg-checkbuilddeps >/dev/null 2>&1; then \
+		if [ "$$(id -u)" != 0 ]; then echo "run 'make deps' as root to install the Build-Depends" >&2; exit 1; fi; \
+		echo "Installing the Build-Depends of debian/control"; \
+		DEBIAN_FRONTEND=noninteractive apt-get build-dep -y -qq ./; \
+	fi
+
+deps-packages:
 	@missing=$$(for p in $(DEB_PACKAGES); do \
 		dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
@@ -69,10 +76,16 @@ demo: build
 install: build
 	cmake --install $(BUILD)
 
-# A Debian package of everything 'make install' installs, checked by lintian.
-deb: build
-	cd $(BUILD) && cpack -G DEB
-	lintian --tag-display-limit 0 $(BUILD)/vorl2547_*.deb
+# The Debian packages of debian/ (vorl2547 and vorl2547-fprintd), built the
+# Debian way; dpkg-buildpackage leaves them beside the source tree, from where
+# they move to $(DEB_DIR). Then lintian: no errors, no warnings.
+DEB_DIR     ?= $(BUILD)/debs
+DEB_VERSION := $(shell dpkg-parsechangelog -S Version 2>/dev/null)
+deb: deps
+	DEB_BUILD_OPTIONS="parallel=$(JOBS) $(DEB_BUILD_OPTIONS)" dpkg-buildpackage -b -uc -us
+	mkdir -p $(DEB_DIR)
+	mv ../vorl2547_$(DEB_VERSION)_* ../vorl2547-*_$(DEB_VERSION)_* $(DEB_DIR)/
+	lintian --fail-on error,warning --tag-display-limit 0 $(DEB_DIR)/vorl2547_$(DEB_VERSION)_*.changes
 
 clean:
 	rm -rf $(CLEAN_DIRS)

@@ -191,7 +191,13 @@ private:
 
     template <typename... A> void debug(const char *fmt, A... args)
     {
-        if (opt_.debug)
+        if (!opt_.debug)
+            return;
+        // A fixed text goes through "%s": Debian's hardened build refuses a
+        // format without arguments.
+        if constexpr (sizeof...(A) == 0)
+            pam_syslog(pamh_, LOG_DEBUG, "%s", fmt);
+        else
             pam_syslog(pamh_, LOG_DEBUG, fmt, args...);
     }
 
