@@ -110,7 +110,8 @@ DBusHandlerResult Objects::handle(DBusMessage *msg)
         device_.daemonSignal(msg);
         return DBUS_HANDLER_RESULT_HANDLED;
     }
-    if (dbus_message_get_type(msg) != DBUS_MESSAGE_TYPE_METHOD_CALL)
+    // Every call the bus routes names its sender; claims and checks need it.
+    if (dbus_message_get_type(msg) != DBUS_MESSAGE_TYPE_METHOD_CALL || dbus_message_get_sender(msg) == nullptr)
         return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
     const char *path = dbus_message_get_path(msg);
     std::string p = path ? path : "";

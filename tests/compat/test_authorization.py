@@ -36,8 +36,19 @@ class TestAuthorization:
         out = as_nobody(stack, "gnome_settings_sequence.py", "left-index-finger")
         assert out.returncode == 0, out.stdout + out.stderr
         assert "progress reached 9 of 9 at enroll-completed" in out.stdout
+        assert "ListEnrolledFingers (unclaimed): %sNoEnrolledPrints" % ERROR in out.stdout
         assert "ListEnrolledFingers (claimed): ['left-index-finger']" in out.stdout
         assert stack.stored("nobody") == []
+
+    def test_another_client_cannot_use_or_release_a_held_claim(self, stack, polkit):
+        polkit.allow("verify", "enroll")
+        device = stack.device()
+        device.Claim("alice")
+        try:
+            out = as_nobody(stack, "calls_as.py", "Claim:", "VerifyStart:any", "EnrollStop", "Release")
+            assert out.stdout.splitlines() == ["error " + ERROR + "AlreadyInUse"] * 4, out.stderr
+        finally:
+            device.Release()
 
     def test_a_client_that_leaves_mid_verify_releases_the_device(self, stack):
         stack.enroll("alice", "right-index-finger", ALICE)
