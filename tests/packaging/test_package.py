@@ -127,6 +127,15 @@ def files_outside_dpkg_db(root):
     return found
 
 
+def conffiles(deb):
+    listed = subprocess.run(["dpkg-deb", "-I", deb, "conffiles"], capture_output=True, text=True).stdout
+    files = run(["dpkg-deb", "-c", deb]).stdout.splitlines()
+    under_etc = sorted(line.split()[-1].lstrip(".") for line in files
+                       if line.startswith("-") and line.split()[-1].startswith("./etc/"))
+    assert sorted(listed.split()) == under_etc
+    return under_etc
+
+
 def has_manual_in_tree(tool):
     return bool(glob.glob(os.path.join(REPO, "**", tool + ".[1-8]"), recursive=True))
 
@@ -137,9 +146,8 @@ class TestPackages:
         depends = info.split("\nDepends:")[1].split("\n")[0]
         for dep in ("dbus", "libdbus-1-3", "libusb-1.0-0", "libpam0g"):
             assert dep in depends
-        conffiles = subprocess.run(["dpkg-deb", "-I", debs["vorl2547"], "conffiles"],
-                                   capture_output=True, text=True).stdout
-        assert conffiles.split() == ["/etc/pam.d/vorl2547"]
+        # Everything under /etc is the admin's: a conffile.
+        assert "/etc/pam.d/vorl2547" in conffiles(debs["vorl2547"])
         # The front end takes fprintd's place: the two cannot share the bus
         # name, its policy and activation file; libpam-fprintd wants fprintd.
         front = run(["dpkg-deb", "-f", debs["vorl2547-fprintd"]]).stdout
@@ -193,8 +201,8 @@ class TestPackages:
         dpkg(root, "-r", "vorl2547-fprintd", "vorl2547")
         # (debhelper keeps its record of the unit's state until the purge.)
         left = [f for f in files_outside_dpkg_db(root) if not f.startswith("var/lib/systemd/deb-systemd-helper")]
-        assert sorted(left) == [
-            "etc/pam.d/vorl2547", os.path.join(STORE, "alice", "right-index-finger.Data")]
+        assert sorted(left) == sorted([c.lstrip("/") for c in conffiles(debs["vorl2547"])] +
+                                      [os.path.join(STORE, "alice", "right-index-finger.Data")])
         dpkg(root, "-P", "vorl2547-fprintd", "vorl2547")
         assert files_outside_dpkg_db(root) == []
         assert not os.path.exists(os.path.join(root, "usr/share/vezezi-authentication"))
