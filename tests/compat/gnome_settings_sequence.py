@@ -8,6 +8,8 @@ Prints each step; exit status 0 when the progress reached num-enroll-stages
 at enroll-completed and every call was answered.
 """
 
+import os
+import pwd
 import sys
 
 import dbus
@@ -21,6 +23,8 @@ DEVICE = "net.reactivated.Fprint.Device"
 
 def main():
     finger = sys.argv[1] if len(sys.argv) > 1 else "right-index-finger"
+    # The dialog names the account it shows, which is the caller's own.
+    user = pwd.getpwuid(os.getuid()).pw_name
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SystemBus()
     manager = dbus.Interface(bus.get_object(FPRINT, "/net/reactivated/Fprint/Manager"), MANAGER)
@@ -32,10 +36,10 @@ def main():
     stages = int(props["num-enroll-stages"])
     print("device:", props["name"], "scan-type:", props["scan-type"], "stages:", stages)
     try:
-        print("ListEnrolledFingers (unclaimed):", [str(f) for f in device.ListEnrolledFingers("")])
+        print("ListEnrolledFingers (unclaimed):", [str(f) for f in device.ListEnrolledFingers(user)])
     except dbus.exceptions.DBusException as e:
         print("ListEnrolledFingers (unclaimed):", e.get_dbus_name())
-    device.Claim("")
+    device.Claim(user)
     print("Claim")
 
     loop = GLib.MainLoop()
@@ -57,7 +61,7 @@ def main():
     loop.run()
     device.EnrollStop()
     print("EnrollStop")
-    print("ListEnrolledFingers (claimed):", [str(f) for f in device.ListEnrolledFingers("")])
+    print("ListEnrolledFingers (claimed):", [str(f) for f in device.ListEnrolledFingers(user)])
     device.DeleteEnrolledFingers2()
     print("DeleteEnrolledFingers2")
     device.Release()
