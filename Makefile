@@ -10,7 +10,7 @@ SHARED     ?= $(abspath ../shared)
 # Debian 12 packages the build, the tests, the demo and the benchmarks need.
 DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
 	libgtest-dev googletest libdbus-1-dev libusb-1.0-0-dev libpng-dev zlib1g-dev \
-	libpam0g-dev \
+	libpam0g-dev libfreetype-dev fonts-dejavu-core \
 	dbus-daemon python3-dbus python3-pytest python3-gi python3-numpy python3-pil \
 	python3-matplotlib umockdev libumockdev-dev gir1.2-umockdev-1.0 \
 	pamtester libpam-wrapper util-linux procps dpkg-dev lintian \

@@ -16,39 +16,87 @@ namespace {
 
 void usage(FILE *out)
 {
-    std::fputs("Usage: vorl2547-ctl [--timeout SECONDS] COMMAND [ARGS]\n"
+    std::fputs("Usage: vorl2547-ctl [--timeout SECONDS] COMMAND [OPTIONS] [ARGS]\n"
                "\n"
                "Commands:\n"
-               "  status                      show the sensor's name, state, type and capability\n"
-               "  list USER                   list USER's enrolled fingers\n"
-               "  enroll USER FINGER          enroll a new finger (nine touches)\n"
-               "  verify [FINGER]             identify the finger on the sensor (any finger by default)\n"
-               "  delete USER FINGER          delete one finger\n"
-               "  delete-all USER             delete all of USER's fingers\n"
-               "  rename USER FINGER NEWNAME  rename a finger\n"
+               "  status                          show the sensor's name, state, type and capability\n"
+               "  list USER                       list USER's enrolled fingers\n"
+               "  enroll [--any-user] USER FINGER enroll a new finger (nine touches); --any-user\n"
+               "                                  also for a USER with no account on this machine\n"
+               "  verify [--finger NAME] [USER]   identify the finger on the sensor; with USER, succeed\n"
+               "                                  only when it is USER's; --finger: only fingers so named\n"
+               "  delete USER FINGER              delete one finger\n"
+               "  delete-all USER                 delete all of USER's fingers\n"
+               "  rename USER FINGER NEWNAME      rename a finger\n"
                "\n"
                "Options:\n"
                "  -t, --timeout SECONDS  how long to wait for each answer of the daemon (default 10)\n"
                "  -h, --help             show this help\n"
                "\n"
                "enroll and verify wait for the finger until it is done or Ctrl-C.\n"
-               "Exit status: 0 done (verify: identified), 1 refused or no match, 2 error,\n"
+               "Names that start with '-' go after '--'.\n"
+               "Exit status: 0 done (verify: identified), 1 refused, not enrolled or no match,\n"
+               "2 error (no daemon, permission denied, sensor missing or failing, bad usage),\n"
                "130 interrupted.\n",
                out);
 }
+
+enum Allowed { NONE = 0, FINGER = 1, ANY_USER = 2 };
 
 struct Command {
     const char *name;
     int minArgs;
     int maxArgs;
-    int (*run)(vlclient::Connection &, const std::vector<std::string> &);
+    int allowed;
+    int (*run)(vlclient::Connection &, const Args &, const Options &);
 };
 
 const Command COMMANDS[] = {
-    {"status", 0, 0, cmdStatus},     {"list", 1, 1, cmdList},          {"enroll", 2, 2, cmdEnroll},
-    {"verify", 0, 1, cmdVerify},     {"delete", 2, 2, cmdDelete},      {"delete-all", 1, 1, cmdDeleteAll},
-    {"rename", 3, 3, cmdRename},
+    {"status", 0, 0, NONE, cmdStatus},          {"list", 1, 1, NONE, cmdList},
+    {"enroll", 2, 2, ANY_USER, cmdEnroll},      {"verify", 0, 1, FINGER, cmdVerify},
+    {"delete", 2, 2, NONE, cmdDelete},          {"delete-all", 1, 1, NONE, cmdDeleteAll},
+    {"rename", 3, 3, NONE, cmdRename},
 };
+
+int usageError(const char *fmt, const char *what)
+{
+    std::fprintf(stderr, "vorl2547-ctl: ");
+    std::fprintf(stderr, fmt, what);
+    std::fprintf(stderr, "\n\n");
+    usage(stderr);
+    return EXIT_USAGE;
+}
+
+// The command's own options and its arguments; false on bad usage.
+bool parseCommand(const Command &c, int argc, char **argv, Args &args, Options &opts)
+{
+    static const option options[] = {
+        {"finger", required_argument, nullptr, 'f'},
+        {"any-user", no_argument, nullptr, 'a'},
+        {nullptr, 0, nullptr, 0},
+    };
+    optind = 0;  // a fresh scan of the command's own argv
+    opterr = 0;
+    int opt;
+    while ((opt = getopt_long(argc, argv, "", options, nullptr)) != -1) {
+        if (opt == 'f' && (c.allowed & FINGER)) {
+            opts.finger = optarg;
+        } else if (opt == 'a' && (c.allowed & ANY_USER)) {
+            opts.anyUser = true;
+        } else {
+            const std::string given = opt == 'f' ? "--finger" : opt == 'a' ? "--any-user" : argv[optind - 1];
+            std::fprintf(stderr, "vorl2547-ctl: '%s' does not take the option '%s'\n\n", c.name, given.c_str());
+            usage(stderr);
+            return false;
+        }
+    }
+    args.assign(argv + optind, argv + argc);
+    if (static_cast<int>(args.size()) < c.minArgs || static_cast<int>(args.size()) > c.maxArgs) {
+        usageError("wrong number of arguments for '%s'", c.name);
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -61,8 +109,8 @@ int main(int argc, char **argv)
     };
     int timeoutS = 10;
     int opt;
-    // "+": options end at the command, so finger names may start with "-"
-    // after a "--".
+    // "+": the options before the command are ours; the command parses the
+    // rest itself.
     while ((opt = getopt_long(argc, argv, "+t:h", options, nullptr)) != -1) {
         switch (opt) {
         case 't': {
@@ -88,24 +136,20 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     const char *name = argv[optind];
-    std::vector<std::string> args(argv + optind + 1, argv + argc);
     for (const Command &c : COMMANDS) {
         if (std::strcmp(c.name, name) != 0)
             continue;
-        if (static_cast<int>(args.size()) < c.minArgs || static_cast<int>(args.size()) > c.maxArgs) {
-            std::fprintf(stderr, "vorl2547-ctl: wrong number of arguments for '%s'\n\n", name);
-            usage(stderr);
+        Args args;
+        Options opts;
+        if (!parseCommand(c, argc - optind, argv + optind, args, opts))
             return EXIT_USAGE;
-        }
         vlclient::Connection conn(timeoutS * 1000);
         vlclient::Error err;
         if (!conn.open(err)) {
             std::fprintf(stderr, "vorl2547-ctl: %s\n", err.describe().c_str());
             return EXIT_ERROR;
         }
-        return c.run(conn, args);
+        return c.run(conn, args, opts);
     }
-    std::fprintf(stderr, "vorl2547-ctl: unknown command '%s'\n\n", name);
-    usage(stderr);
-    return EXIT_USAGE;
+    return usageError("unknown command '%s'", name);
 }

@@ -1,5 +1,6 @@
 // enroll and verify: claim the sensor, follow the status signals, and always
 // stop the run and release the sensor at the end, also on Ctrl-C.
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "ctl/commands.h"
+#include "ctl/name_rules.h"
 
 namespace {
 
@@ -51,6 +53,32 @@ public:
         if (!(claimed_ = conn_.claim(true, err)))
             return false;
         return running_ = call(err);
+    }
+
+    // After a sensor error: the sensor is released and asked for; true when
+    // it is no longer plugged in (the State property reads 0 once released).
+    bool sensorGone()
+    {
+        vlclient::Error err;
+        if (claimed_ && !running_ && conn_.claim(false, err))
+            claimed_ = false;
+        std::string state;
+        return !claimed_ && conn_.getProperty("State", state, err) && state == "0";
+    }
+
+    // Why the run could not start, printed; returns the exit status. A claim
+    // the daemon could not open may just mean that no sensor is plugged in.
+    int startFailed(const vlclient::Error &err)
+    {
+        if (err.refusedByDaemon() && err.message == "OpenDevice fail.") {
+            std::string state;
+            vlclient::Error e;
+            if (conn_.getProperty("State", state, e) && state == "0") {
+                std::fprintf(stderr, "vorl2547-ctl: no fingerprint sensor is plugged in\n");
+                return EXIT_ERROR;
+            }
+        }
+        return reportError(err);
     }
 
     enum class Next { Signal, Quiet, End };
@@ -138,16 +166,42 @@ private:
     bool drawn_ = false;
 };
 
+// A run ended by the sensor: named as gone when it was unplugged.
+int sensorError(Run &run, const vlclient::Status &s)
+{
+    if (run.sensorGone())
+        std::fprintf(stderr, "vorl2547-ctl: the sensor went away (was it unplugged?)\n");
+    else
+        std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
+    return EXIT_ERROR;
+}
+
 } // namespace
 
-int cmdEnroll(vlclient::Connection &conn, const Args &args)
+int cmdEnroll(vlclient::Connection &conn, const Args &args, const Options &opts)
 {
     const std::string &user = args[0];
     const std::string &finger = args[1];
+    // Every reason the daemon would refuse for, told apart before the call.
+    for (const std::string &problem : {userIdProblem(user), fingerNameProblem(finger)})
+        if (!problem.empty())
+            return refuse(problem);
+    // Only the account's own name lets its owner log in with the finger.
+    if (!opts.anyUser && getpwnam(user.c_str()) == nullptr)
+        return refuse("there is no user account named " + user + " (--any-user enrolls it anyway)");
+    std::vector<std::string> fingers;
+    int status;
+    if (!fingersOf(conn, user, fingers, status))
+        return status;
+    if (contains(fingers, finger))
+        return refuse(user + " already has a finger named " + finger);
+    if (fingers.size() >= CTL_MAX_FINGERS)
+        return refuse(user + " already has " + std::to_string(CTL_MAX_FINGERS) +
+                      " fingers, the most a user can enroll");
     Run run(conn, true);
     vlclient::Error err;
     if (!run.start([&](vlclient::Error &e) { return conn.enroll(user, finger, e); }, err))
-        return reportError(err);
+        return run.startFailed(err);
     Progress bar;
     bool prompted = false;
     for (;;) {
@@ -176,20 +230,35 @@ int cmdEnroll(vlclient::Connection &conn, const Args &args)
             std::printf("%s: %s of %s\n", vlclient::describe(s).c_str(), finger.c_str(), user.c_str());
             return 0;
         }
+        if (s.status == 4)
+            return sensorError(run, s);
         std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
-        return s.status == 4 ? EXIT_ERROR : EXIT_NO;
+        return EXIT_NO;
     }
 }
 
 // The result goes to standard output, the prompts to standard error, so
 // that `user=$(vorl2547-ctl verify)` gets the user alone.
-int cmdVerify(vlclient::Connection &conn, const Args &args)
+int cmdVerify(vlclient::Connection &conn, const Args &args, const Options &opts)
 {
-    const std::string finger = args.empty() ? "any" : args[0];
+    const std::string finger = opts.finger.empty() ? "any" : opts.finger;
+    const std::string user = args.empty() ? "" : args[0];
+    // Someone with nothing to compare with is not asked for a finger, as at
+    // a login.
+    if (!user.empty()) {
+        std::vector<std::string> fingers;
+        int status;
+        if (!fingersOf(conn, user, fingers, status))
+            return status;
+        if (fingers.empty())
+            return refuse(user + " has no enrolled fingers");
+        if (!opts.finger.empty() && !contains(fingers, opts.finger))
+            return refuse(user + " has no finger named " + opts.finger);
+    }
     Run run(conn, false);
     vlclient::Error err;
     if (!run.start([&](vlclient::Error &e) { return conn.verify(finger, e); }, err))
-        return reportError(err);
+        return run.startFailed(err);
     std::fprintf(stderr, "Place your finger on the sensor.\n");
     for (;;) {
         vlclient::Status s;
@@ -201,6 +270,10 @@ int cmdVerify(vlclient::Connection &conn, const Args &args)
             continue;
         switch (s.status) {
         case 0:
+            // The daemon identifies among every user's fingers; the first
+            // match decides, as the PAM module decides a login.
+            if (!user.empty() && s.id != user)
+                return refuse("not " + user + "'s finger");
             std::printf("%s\n", s.id.c_str());
             return 0;
         case 3:
@@ -211,8 +284,7 @@ int cmdVerify(vlclient::Connection &conn, const Args &args)
             std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
             return EXIT_NO;
         default:
-            std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
-            return EXIT_ERROR;
+            return sensorError(run, s);
         }
     }
 }

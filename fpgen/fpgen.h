@@ -11,9 +11,8 @@
 // most recently used masters are cached, so successive impressions of one
 // finger only pay for the warp.
 //
-// Fingers and impressions are numbered from 0 here (the command line's
-// 1-based "finger N, impression K" is finger N-1, impression K-1). Any
-// non-negative number is valid: there is no fixed population. Invalid
+// Fingers and impressions are numbered from 0, here, on the command line and
+// by the emulated sensor alike. Any non-negative number is valid: there is no fixed population. Invalid
 // arguments (negative numbers, sizes outside 1..kMaxSide) throw
 // std::invalid_argument.
 //

@@ -25,16 +25,17 @@ const char kUsage[] =
     "      frame (13824 bytes, --size ignored), anything else binary PGM.\n"
     "A set:\n"
     "  --batch DIR --fingers F --impressions I [--size WxH]\n"
-    "      writes DIR/<finger>_<impression>.pgm for fingers 1..F and\n"
-    "      impressions 1..I, and DIR/README.txt\n"
+    "      writes DIR/<finger>_<impression>.pgm for fingers 0..F-1 and\n"
+    "      impressions 0..I-1, and DIR/README.txt\n"
     "A contact sheet:\n"
     "  --contact-sheet FILE [--fingers F] [--impressions I] [--size WxW]\n"
-    "      F rows (fingers 1..F) of I impressions, default 4 x 4 of 192x192\n"
+    "      F rows (fingers 0..F-1) of I impressions, default 4 x 4 of 192x192\n"
     "Common:\n"
     "  --seed S        generator seed (default 2547)\n"
     "  --help          this text\n"
     "\n"
-    "Finger and impression numbers are 1-based on the command line.\n";
+    "Fingers and impressions are numbered from 0, as the sandbox's\n"
+    "place-finger N K counts them.\n";
 
 struct Options {
     uint32_t seed = fpgen::kDefaultSeed;
@@ -97,8 +98,8 @@ Options parse(int argc, char** argv)
     while ((c = getopt_long(argc, argv, "", longs, nullptr)) != -1) {
         switch (c) {
         case kSeed: o.seed = static_cast<uint32_t>(parse_number(optarg, "seed", 0, 4294967295L)); break;
-        case kFinger: o.finger = static_cast<int>(parse_number(optarg, "finger", 1, 1000000)); break;
-        case kImpression: o.impression = static_cast<int>(parse_number(optarg, "impression", 1, 1000000)); break;
+        case kFinger: o.finger = static_cast<int>(parse_number(optarg, "finger", 0, 999999)); break;
+        case kImpression: o.impression = static_cast<int>(parse_number(optarg, "impression", 0, 999999)); break;
         case kSize: parse_size(optarg, o); break;
         case kOut: o.out = optarg; break;
         case kBatch: o.batch = optarg; break;
@@ -126,18 +127,18 @@ void write_or_fail(const std::string& path, const fpgen::Image& img)
 
 int run_single(const Options& o)
 {
-    if (o.finger < 1 || o.impression < 1)
-        fail("--out needs --finger N and --impression K (1-based)");
+    if (o.finger < 0 || o.impression < 0)
+        fail("--out needs --finger N and --impression K (numbered from 0)");
     const size_t n = o.out.size();
     if (n >= 4 && (o.out.compare(n - 4, 4, ".raw") == 0 || o.out.compare(n - 4, 4, ".RAW") == 0)) {
         std::string error;
-        if (!fpgen::write_raw_frame(o.out, fpgen::render_frame(o.seed, o.finger - 1, o.impression - 1), error))
+        if (!fpgen::write_raw_frame(o.out, fpgen::render_frame(o.seed, o.finger, o.impression), error))
             fail(error);
         return 0;
     }
     const int w = o.width ? o.width : fpgen::kFrameSide;
     const int h = o.height ? o.height : fpgen::kFrameSide;
-    write_or_fail(o.out, fpgen::render_impression(o.seed, o.finger - 1, o.impression - 1, w, h));
+    write_or_fail(o.out, fpgen::render_impression(o.seed, o.finger, o.impression, w, h));
     return 0;
 }
 
@@ -149,10 +150,10 @@ int run_batch(const Options& o)
     const int h = o.height ? o.height : 300;
     if (mkdir(o.batch.c_str(), 0755) != 0 && errno != EEXIST)
         fail(o.batch + ": " + std::strerror(errno));
-    for (int f = 1; f <= o.fingers; ++f)
-        for (int i = 1; i <= o.impressions; ++i)
+    for (int f = 0; f < o.fingers; ++f)
+        for (int i = 0; i < o.impressions; ++i)
             write_or_fail(o.batch + "/" + std::to_string(f) + "_" + std::to_string(i) + ".pgm",
-                          fpgen::render_impression(o.seed, f - 1, i - 1, w, h));
+                          fpgen::render_impression(o.seed, f, i, w, h));
     const std::string readme = o.batch + "/README.txt";
     FILE* f = std::fopen(readme.c_str(), "w");
     if (!f)
@@ -160,11 +161,11 @@ int run_batch(const Options& o)
     std::fprintf(f,
                  "Dataset: vorl2547-fpgen synthetic fingerprints (seed %u)\n"
                  "Files: %d x 8-bit grayscale binary PGM (P5), name = <finger>_<impression>.pgm\n"
-                 "Fingers x impressions: %d x %d (fingers 1..%d, impressions 1..%d)\n"
+                 "Fingers x impressions: %d x %d (fingers 0..%d, impressions 0..%d)\n"
                  "Image size (WxH): %dx%d px; resolution: 500 dpi\n"
                  "campaign: vorl2547-fpgen-%u (sets of one seed share fingers)\n",
-                 static_cast<unsigned>(o.seed), o.fingers * o.impressions, o.fingers, o.impressions, o.fingers,
-                 o.impressions, w, h, static_cast<unsigned>(o.seed));
+                 static_cast<unsigned>(o.seed), o.fingers * o.impressions, o.fingers, o.impressions, o.fingers - 1,
+                 o.impressions - 1, w, h, static_cast<unsigned>(o.seed));
     if (std::fclose(f) != 0)
         fail(readme + ": write failed");
     return 0;

@@ -5,7 +5,7 @@
 BUILD_ARM64    ?= build-arm64
 ARM64_PACKAGES := crossbuild-essential-arm64 qemu-user libstdc++6:arm64 \
 	libdbus-1-dev:arm64 libusb-1.0-0-dev:arm64 libgtest-dev:arm64 zlib1g-dev:arm64 \
-	libpng-dev:arm64 libpam0g-dev:arm64
+	libpng-dev:arm64 libpam0g-dev:arm64 libfreetype-dev:arm64
 QEMU_ARM64     := qemu-aarch64 -L /
 CLEAN_DIRS     += $(BUILD_ARM64)
 TEST_STEPS     += test-arm64

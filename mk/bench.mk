@@ -21,3 +21,10 @@ bench-fpalg: build
 # Generator speed: a 300x300 master and a 96x96 impression.
 bench-fpgen: build
 	$(BUILD)/fpgen/fpgen_bench
+
+BENCH_STEPS += bench-fpalg-calib
+.PHONY: bench-fpalg-calib
+# Impostor tail of generated fingers and of every image set (when present):
+# the score scale's knots with their uncertainty, and leave-one-set-out.
+bench-fpalg-calib: build
+	bench/fpalg_calib.sh $(abspath $(BUILD)) $(SHARED)

@@ -29,9 +29,9 @@ volatile sig_atomic_t s_stopSignal = 0;
 
 void onStopSignal(int sig) { s_stopSignal = sig; }
 
-void usage()
+void usage(FILE *out = stderr)
 {
-    fprintf(stderr,
+    fprintf(out,
             "usage: vorl2547-sim --socket PATH [--ports P.P..] [--unplugged] [--kernel-driver]\n"
             "                    [--extra-sensor P.P..] -- PROGRAM [ARGS...]\n"
             "       vorl2547-sim --ctl PATH COMMAND [ARGS...]\n");
@@ -186,7 +186,8 @@ int main(int argc, char **argv)
         }
         case 'u': devices[0].plugged = false; break;
         case 'k': devices[0].kernelDriver = true; break;
-        default: usage(); return opt == 'h' ? 0 : 2;
+        case 'h': usage(stdout); return 0;
+        default: usage(); return 2;
         }
     }
     if (!ctlPath.empty())

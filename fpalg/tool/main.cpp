@@ -4,6 +4,7 @@
 //   vorl2547-fpalg enroll OUT.tpl IMAGE.pgm...      (merges like the daemon's enrollment)
 //   vorl2547-fpalg match STORED PROBE [--png OUT.png]
 //   vorl2547-fpalg show INPUT --png OUT.png
+//   vorl2547-fpalg --help
 //
 // STORED, PROBE and INPUT are PGM images or 28000-byte template files.
 #include <getopt.h>
@@ -25,12 +26,27 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+const char kUsage[] =
+    "Usage: vorl2547-fpalg extract IMAGE.pgm OUT.tpl\n"
+    "       vorl2547-fpalg enroll OUT.tpl IMAGE.pgm...\n"
+    "       vorl2547-fpalg match STORED PROBE [--png OUT.png]\n"
+    "       vorl2547-fpalg show INPUT --png OUT.png\n"
+    "       vorl2547-fpalg --help\n"
+    "\n"
+    "Looks at what the matching library libfpalg does with captures.\n"
+    "  extract  the template of one image\n"
+    "  enroll   merges images into one template as an enrollment does\n"
+    "  match    scores PROBE against STORED and prints every alignment tried;\n"
+    "           --png draws the best one: decision, probe, ridges, enrolled\n"
+    "           mosaic, agreement and a legend\n"
+    "  show     draws every view of a template\n"
+    "STORED, PROBE and INPUT are binary PGM images (96 x 96 or larger, centre\n"
+    "cut) or 28000-byte template files such as the daemon stores.\n"
+    "Exit status: 0 done (match: whatever the score), 1 a file could not be\n"
+    "read, used or written, 2 bad usage.\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: vorl2547-fpalg extract IMAGE.pgm OUT.tpl\n"
-                 "       vorl2547-fpalg enroll OUT.tpl IMAGE.pgm...\n"
-                 "       vorl2547-fpalg match STORED PROBE [--png OUT.png]\n"
-                 "       vorl2547-fpalg show INPUT --png OUT.png\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -41,7 +57,8 @@ bool write_file(const std::string &path, const Bytes &b) {
 }
 
 // A template from a PGM (extracted) or from a template file (as stored).
-bool load(const std::string &path, Bytes &tpl) {
+// `image` receives the pixels when the file is an image.
+bool load(const std::string &path, Bytes &tpl, std::vector<std::uint16_t> *image = nullptr) {
     std::ifstream f(path, std::ios::binary);
     if (!f) {
         std::fprintf(stderr, "cannot open %s\n", path.c_str());
@@ -51,14 +68,15 @@ bool load(const std::string &path, Bytes &tpl) {
     f.read(reinterpret_cast<char *>(head.data()), 2);
     tpl.assign(FPALG_TEMPLATE_SIZE, 0);
     if (head[0] == 'P' && head[1] == '5') {
-        std::vector<std::uint16_t> image;
-        const std::string err = fpalg_tool::read_pgm(path, image);
+        std::vector<std::uint16_t> pixels;
+        const std::string err = fpalg_tool::read_pgm(path, pixels);
         if (!err.empty()) {
             std::fprintf(stderr, "%s\n", err.c_str());
             return false;
         }
         Bytes scratch(FPALG_SCRATCH_SIZE), record(FPALG_COUNT_RECORD_SIZE);
-        const int r = FpAlg_CreateTemplate16(image.data(), scratch.data(), 96, 96, tpl.data(), record.data());
+        const int r = FpAlg_CreateTemplate16(pixels.data(), scratch.data(), 96, 96, tpl.data(), record.data());
+        if (image) *image = pixels;
         if (r != 1) std::fprintf(stderr, "%s: capture rejected (%d)\n", path.c_str(), r);
         return r == 1;
     }
@@ -114,8 +132,9 @@ int cmd_enroll(int argc, char **argv) {
 int cmd_match(const std::vector<std::string> &args, const std::string &png) {
     if (args.size() != 2) return usage();
     Bytes stored, probe;
+    std::vector<std::uint16_t> capture;
     fpalg::Template s, p;
-    if (!load(args[0], stored) || !load(args[1], probe) || !decode(args[0], stored, s) || !decode(args[1], probe, p))
+    if (!load(args[0], stored) || !load(args[1], probe, &capture) || !decode(args[0], stored, s) || !decode(args[1], probe, p))
         return 1;
     PrintSink sink;
     fpalg::ScoreParts parts;
@@ -128,7 +147,7 @@ int cmd_match(const std::vector<std::string> &args, const std::string &png) {
                     parts.minutiae_stored, parts.minutiae_probe, parts.minutiae_paired, parts.raw);
     std::printf("score %d (library call: %d; above %d is a match)\n", parts.score,
                 FpAlg_MatchScore(stored.data(), probe.data()), FPALG_MATCH_THRESHOLD);
-    if (!png.empty() && !fpalg_tool::draw_match(s, p, parts, png)) {
+    if (!png.empty() && !fpalg_tool::draw_match(s, p, parts, capture, FPALG_MATCH_THRESHOLD, png)) {
         std::fprintf(stderr, "cannot write %s\n", png.c_str());
         return 1;
     }
@@ -153,6 +172,10 @@ int cmd_show(const std::vector<std::string> &args, const std::string &png) {
 int main(int argc, char **argv) {
     if (argc < 2) return usage();
     const std::string cmd = argv[1];
+    if (cmd == "--help" || cmd == "-h") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     FpAlg_Init(5);
     if (cmd == "extract") return cmd_extract(argc - 2, argv + 2);
     if (cmd == "enroll") return cmd_enroll(argc - 2, argv + 2);

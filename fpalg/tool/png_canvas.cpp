@@ -13,6 +13,20 @@ void PngCanvas::cell(int oy, int ox, int y, int x, int scale, Rgb c) {
         }
 }
 
+void PngCanvas::blend(int y, int x, Rgb c, int alpha) {
+    if (y < 0 || x < 0 || y >= h_ || x >= w_ || alpha <= 0) return;
+    Rgb &p = px_[static_cast<std::size_t>(y) * w_ + x];
+    const auto mix = [alpha](std::uint8_t under, std::uint8_t over) {
+        return static_cast<std::uint8_t>((under * (255 - alpha) + over * alpha + 127) / 255);
+    };
+    p = Rgb{mix(p.r, c.r), mix(p.g, c.g), mix(p.b, c.b)};
+}
+
+void PngCanvas::fill(int y, int x, int h, int w, Rgb c) {
+    for (int dy = 0; dy < h; ++dy)
+        for (int dx = 0; dx < w; ++dx) set(y + dy, x + dx, c);
+}
+
 bool PngCanvas::write(const std::string &path) const {
     std::FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) return false;

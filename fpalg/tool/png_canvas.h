@@ -18,6 +18,13 @@ public:
     int height() const { return h_; }
     // Paints one image pixel as a `scale` x `scale` square at panel origin (oy, ox).
     void cell(int oy, int ox, int y, int x, int scale, Rgb c);
+    // One canvas pixel; outside the canvas nothing happens.
+    void set(int y, int x, Rgb c) {
+        if (y >= 0 && x >= 0 && y < h_ && x < w_) px_[static_cast<std::size_t>(y) * w_ + x] = c;
+    }
+    // Mixes c into pixel (y, x) with coverage alpha (0..255).
+    void blend(int y, int x, Rgb c, int alpha);
+    void fill(int y, int x, int h, int w, Rgb c);
     bool write(const std::string &path) const;
 
 private:
