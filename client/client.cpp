@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace vlclient {
 
@@ -13,9 +14,9 @@ namespace {
 constexpr char PROPERTIES[] = "org.freedesktop.DBus.Properties";
 using Clock = std::chrono::steady_clock;
 
-DBusMessage *newCall(const char *interface, const char *member)
+MessagePtr newCall(const char *interface, const char *member)
 {
-    return dbus_message_new_method_call(SERVICE, OBJECT_PATH, interface, member);
+    return MessagePtr(dbus_message_new_method_call(SERVICE, OBJECT_PATH, interface, member));
 }
 
 void setError(Error &err, const char *name, const char *message)
@@ -28,13 +29,7 @@ void setError(Error &err, const char *name, const char *message)
 
 Connection::Connection(int timeoutMs) : timeoutMs_(timeoutMs) {}
 
-Connection::~Connection()
-{
-    if (conn_) {
-        dbus_connection_close(conn_);
-        dbus_connection_unref(conn_);
-    }
-}
+Connection::~Connection() = default;
 
 bool Connection::open(Error &err)
 {
@@ -42,13 +37,13 @@ bool Connection::open(Error &err)
     dbus_error_init(&e);
     // A private connection: the PAM module lives inside other programs and
     // must not share or close their bus connection.
-    conn_ = dbus_bus_get_private(DBUS_BUS_SYSTEM, &e);
+    conn_.reset(dbus_bus_get_private(DBUS_BUS_SYSTEM, &e));
     if (!conn_) {
         setError(err, e.name, e.message);
         dbus_error_free(&e);
         return false;
     }
-    dbus_connection_set_exit_on_disconnect(conn_, FALSE);
+    dbus_connection_set_exit_on_disconnect(conn_.get(), FALSE);
     // The daemon's status signals, and the bus's word when the daemon leaves.
     char rules[2][256];
     std::snprintf(rules[0], sizeof rules[0], "type='signal',sender='%s',interface='%s',path='%s'", SERVICE,
@@ -57,7 +52,7 @@ bool Connection::open(Error &err)
                   "type='signal',sender='%s',interface='%s',member='NameOwnerChanged',arg0='%s'", DBUS_SERVICE_DBUS,
                   DBUS_INTERFACE_DBUS, SERVICE);
     for (const char *rule : rules) {
-        dbus_bus_add_match(conn_, rule, &e);
+        dbus_bus_add_match(conn_.get(), rule, &e);
         if (dbus_error_is_set(&e)) {
             setError(err, e.name, e.message);
             dbus_error_free(&e);
@@ -67,7 +62,7 @@ bool Connection::open(Error &err)
     return true;
 }
 
-bool Connection::send(DBusMessage *msg, Error &err, DBusMessage **replyOut)
+bool Connection::send(MessagePtr msg, Error &err, MessagePtr *replyOut)
 {
     if (!msg) {
         setError(err, DBUS_ERROR_NO_MEMORY, "out of memory");
@@ -75,8 +70,8 @@ bool Connection::send(DBusMessage *msg, Error &err, DBusMessage **replyOut)
     }
     DBusError e;
     dbus_error_init(&e);
-    DBusMessage *reply = dbus_connection_send_with_reply_and_block(conn_, msg, timeoutMs_, &e);
-    dbus_message_unref(msg);
+    MessagePtr reply(dbus_connection_send_with_reply_and_block(conn_.get(), msg.get(), timeoutMs_, &e));
+    msg.reset();
     if (!reply) {
         setError(err, e.name, e.message);
         dbus_error_free(&e);
@@ -84,50 +79,76 @@ bool Connection::send(DBusMessage *msg, Error &err, DBusMessage **replyOut)
     }
     // Only the bus and the name's owner can answer a call of ours; an answer
     // from a unique name is the daemon's.
-    const char *sender = dbus_message_get_sender(reply);
+    const char *sender = dbus_message_get_sender(reply.get());
     if (sender != nullptr && sender[0] == ':')
         daemon_ = sender;
     if (replyOut)
-        *replyOut = reply;
-    else
-        dbus_message_unref(reply);
+        *replyOut = std::move(reply);
     return true;
 }
 
 bool Connection::callStrings(const char *member, std::initializer_list<std::string> args, Error &err,
-                             DBusMessage **replyOut)
+                             MessagePtr *replyOut)
 {
-    DBusMessage *msg = newCall(INTERFACE, member);
     for (const std::string &arg : args) {
-        const char *s = arg.c_str();
-        if (msg && !dbus_message_append_args(msg, DBUS_TYPE_STRING, &s, DBUS_TYPE_INVALID)) {
-            dbus_message_unref(msg);
-            msg = nullptr;
+        if (!dbus_validate_utf8(arg.c_str(), nullptr)) {
+            setError(err, ERROR_NOT_UTF8, "a name is not valid UTF-8 text");
+            return false;
         }
     }
-    return send(msg, err, replyOut);
+    MessagePtr msg = newCall(INTERFACE, member);
+    for (const std::string &arg : args) {
+        const char *s = arg.c_str();
+        if (msg && !dbus_message_append_args(msg.get(), DBUS_TYPE_STRING, &s, DBUS_TYPE_INVALID))
+            msg.reset();
+    }
+    return send(std::move(msg), err, replyOut);
 }
 
 bool Connection::claim(bool claimed, Error &err)
 {
-    DBusMessage *msg = newCall(INTERFACE, "Claim");
+    MessagePtr msg = newCall(INTERFACE, "Claim");
     const char *id = "";
     dbus_bool_t flag = claimed;
-    if (msg && !dbus_message_append_args(msg, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &flag, DBUS_TYPE_INVALID)) {
-        dbus_message_unref(msg);
-        msg = nullptr;
+    if (msg &&
+        !dbus_message_append_args(msg.get(), DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &flag, DBUS_TYPE_INVALID))
+        msg.reset();
+    if (send(std::move(msg), err))
+        return true;
+    // The daemon says the same when the sensor is missing and when another
+    // client holds it; the state tells the two apart.
+    Error stateErr;
+    std::string state;
+    if (claimed && err.refusedByDaemon() && getProperty("State", state, stateErr) && state == "2")
+        setError(err, ERROR_BUSY, "the sensor is busy");
+    return false;
+}
+
+bool Connection::startRun(const char *member, std::initializer_list<std::string> args, Error &err)
+{
+    runAccepted_ = false;
+    // Whatever is queued now came before this run: the end of an earlier
+    // one, or nothing of ours at all.
+    dbus_connection_read_write(conn_.get(), 0);
+    Status ignored;
+    while (MessagePtr msg{dbus_connection_pop_message(conn_.get())}) {
+        if (take(msg.get(), ignored) < 0)
+            lost_ = true;
     }
-    return send(msg, err);
+    // A refusal signal of the daemon comes before its answer; it stays
+    // queued behind the call and is ours.
+    runAccepted_ = callStrings(member, args, err);
+    return runAccepted_;
 }
 
 bool Connection::enroll(const std::string &id, const std::string &finger, Error &err)
 {
-    return callStrings("Enroll", {id, finger}, err);
+    return startRun("Enroll", {id, finger}, err);
 }
 
 bool Connection::stopEnroll(Error &err) { return callStrings("StopEnroll", {}, err); }
 
-bool Connection::verify(const std::string &finger, Error &err) { return callStrings("Verify", {finger}, err); }
+bool Connection::verify(const std::string &finger, Error &err) { return startRun("Verify", {finger}, err); }
 
 bool Connection::stopVerify(Error &err) { return callStrings("StopVerify", {}, err); }
 
@@ -149,14 +170,14 @@ bool Connection::renameFinger(const std::string &id, const std::string &finger, 
 
 bool Connection::listFingers(const std::string &id, std::vector<std::string> &fingers, Error &err)
 {
-    DBusMessage *reply = nullptr;
+    MessagePtr reply;
     if (!callStrings("ListFingers", {id}, err, &reply))
         return false;
     fingers.clear();
     DBusMessageIter it, array;
     // A user without fingers gets an empty array of another element type;
     // only string elements are names.
-    if (dbus_message_iter_init(reply, &it) && dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
+    if (dbus_message_iter_init(reply.get(), &it) && dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
         dbus_message_iter_recurse(&it, &array);
         while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRING) {
             const char *name;
@@ -165,25 +186,23 @@ bool Connection::listFingers(const std::string &id, std::vector<std::string> &fi
             dbus_message_iter_next(&array);
         }
     }
-    dbus_message_unref(reply);
     return true;
 }
 
 bool Connection::getProperty(const std::string &name, std::string &value, Error &err)
 {
-    DBusMessage *msg = newCall(PROPERTIES, "Get");
+    MessagePtr msg = newCall(PROPERTIES, "Get");
     const char *iface = INTERFACE;
     const char *prop = name.c_str();
-    if (msg && !dbus_message_append_args(msg, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &prop, DBUS_TYPE_INVALID)) {
-        dbus_message_unref(msg);
-        msg = nullptr;
-    }
-    DBusMessage *reply = nullptr;
-    if (!send(msg, err, &reply))
+    if (msg &&
+        !dbus_message_append_args(msg.get(), DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &prop, DBUS_TYPE_INVALID))
+        msg.reset();
+    MessagePtr reply;
+    if (!send(std::move(msg), err, &reply))
         return false;
     value.clear();
     DBusMessageIter it;
-    if (dbus_message_iter_init(reply, &it)) {
+    if (dbus_message_iter_init(reply.get(), &it)) {
         int type = dbus_message_iter_get_arg_type(&it);
         if (type == DBUS_TYPE_STRING) {
             const char *s;
@@ -195,7 +214,6 @@ bool Connection::getProperty(const std::string &name, std::string &value, Error 
             value = std::to_string(v);
         }
     }
-    dbus_message_unref(reply);
     return true;
 }
 
@@ -204,11 +222,8 @@ bool Connection::stopAndRelease(bool enrollRun, int lastSignalMs, Status *last, 
     // The stop goes out without waiting for its answer: the daemon handles
     // one connection's calls in order, so the answer to the release comes
     // after both, one poll cycle sooner.
-    DBusMessage *stop = newCall(INTERFACE, enrollRun ? "StopEnroll" : "StopVerify");
-    if (stop) {
-        dbus_connection_send(conn_, stop, nullptr);
-        dbus_message_unref(stop);
-    }
+    if (MessagePtr stop = newCall(INTERFACE, enrollRun ? "StopEnroll" : "StopVerify"))
+        dbus_connection_send(conn_.get(), stop.get(), nullptr);
     bool released = claim(false, err);
     Status s;
     const auto deadline = Clock::now() + std::chrono::milliseconds(lastSignalMs);
@@ -242,8 +257,9 @@ int Connection::take(DBusMessage *msg, Status &out)
         return 0;
     }
     // A signal addressed to us directly bypasses the match rules, and any
-    // peer may send one: only the daemon we talk to is believed.
-    if (daemon_.empty() || daemon_ != sender)
+    // peer may send one: only the daemon we talk to is believed, and only
+    // about our own run.
+    if (daemon_.empty() || daemon_ != sender || !runAccepted_)
         return 0;
     bool enroll = dbus_message_is_signal(msg, INTERFACE, "EnrollStatus");
     bool verify = dbus_message_is_signal(msg, INTERFACE, "VerifyStatus");
@@ -266,12 +282,13 @@ int Connection::take(DBusMessage *msg, Status &out)
 Wait Connection::waitStatus(Status &out, int timeoutMs, const std::atomic<bool> *interrupted)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (lost_)
+        return Wait::Lost;
     for (;;) {
         if (interrupted && interrupted->load())
             return Wait::Interrupted;
-        while (DBusMessage *msg = dbus_connection_pop_message(conn_)) {
-            int got = take(msg, out);
-            dbus_message_unref(msg);
+        while (MessagePtr msg{dbus_connection_pop_message(conn_.get())}) {
+            int got = take(msg.get(), out);
             if (got != 0)
                 return got > 0 ? Wait::Signal : Wait::Lost;
         }
@@ -279,7 +296,7 @@ Wait Connection::waitStatus(Status &out, int timeoutMs, const std::atomic<bool> 
         if (left <= 0)
             return Wait::Timeout;
         // Short slices, so that an interruption is noticed promptly.
-        if (!dbus_connection_read_write(conn_, static_cast<int>(left < 100 ? left : 100)))
+        if (!dbus_connection_read_write(conn_.get(), static_cast<int>(left < 100 ? left : 100)))
             return Wait::Lost;
     }
 }

@@ -10,17 +10,27 @@
 #include <string>
 #include <vector>
 
+#include "common/dbus_ptr.h"
+#include "protocol/run_status.h"
+
 namespace vlclient {
 
 inline constexpr char SERVICE[] = "com.vorlen.fprint";
 inline constexpr char INTERFACE[] = "com.vorlen.fprint";
 inline constexpr char OBJECT_PATH[] = "/com/vorlen";
 
+// Errors the client finds itself, never sent on the bus: another client
+// holds the sensor; an argument is not UTF-8 text (libdbus would abort the
+// process rather than send it).
+inline constexpr char ERROR_BUSY[] = "vlclient.SensorBusy";
+inline constexpr char ERROR_NOT_UTF8[] = "vlclient.NotUtf8";
+
 // What went wrong with a call: the D-Bus error name and its message.
 struct Error {
     std::string name;
     std::string message;
     bool isSet() const { return !name.empty(); }
+    bool busy() const { return name == ERROR_BUSY; }
     // The daemon itself refused (an org.freedesktop.DBus.Error.Failed reply),
     // as opposed to the bus or the connection failing.
     bool refusedByDaemon() const;
@@ -39,7 +49,7 @@ struct Status {
 
     // A step of a run that goes on: progress of an enrollment, a capture
     // without a match of a verification.
-    bool isStep() const { return status == (enroll ? 2 : 3); }
+    bool isStep() const { return enroll ? status == ENROLL_STEP : status == VERIFY_RETRY; }
 };
 
 // Decodes "{progress:N}" and "{subcode:K}" into s.
@@ -66,7 +76,9 @@ public:
     bool open(Error &err);
     void setCallTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
 
-    // Method calls; false with err set on an error reply or no reply.
+    // Method calls; false with err set on an error reply or no reply. A
+    // claim refused because another client holds the sensor fails with
+    // ERROR_BUSY.
     bool claim(bool claimed, Error &err);
     bool enroll(const std::string &id, const std::string &finger, Error &err);
     bool stopEnroll(Error &err);
@@ -87,24 +99,33 @@ public:
     bool stopAndRelease(bool enrollRun, int lastSignalMs, Status *last, Error &err);
 
     // Status signals are queued from the moment the connection opens, but
-    // only those sent by the daemon that answered this connection's calls
-    // count: anybody on the bus may send a signal of the same name.
+    // only those of this connection's own run count: those sent by the
+    // daemon that answered its calls (anybody on the bus may send a signal
+    // of the same name) after its Enroll or Verify went out and was accepted
+    // (what came before belongs to an earlier run).
     Wait waitStatus(Status &out, int timeoutMs, const std::atomic<bool> *interrupted);
 
 private:
     // Sends msg (consumed) and waits for its reply; the reply is handed back
     // when replyOut is given, else released.
-    bool send(DBusMessage *msg, Error &err, DBusMessage **replyOut = nullptr);
+    bool send(MessagePtr msg, Error &err, MessagePtr *replyOut = nullptr);
     bool callStrings(const char *member, std::initializer_list<std::string> args, Error &err,
-                     DBusMessage **replyOut = nullptr);
+                     MessagePtr *replyOut = nullptr);
     // Takes one queued message: 1 a status signal of the daemon (in out),
     // -1 the daemon or the bus went away, 0 anything else.
     int take(DBusMessage *msg, Status &out);
+    // Enroll or Verify: forgets every signal that came before, then starts
+    // the run.
+    bool startRun(const char *member, std::initializer_list<std::string> args, Error &err);
 
-    DBusConnection *conn_ = nullptr;
+    PrivateConnectionPtr conn_;
     int timeoutMs_;
     // The daemon's unique bus name, learnt from the replies to our calls.
     std::string daemon_;
+    // Whether a run of ours was accepted: only then are status signals ours.
+    bool runAccepted_ = false;
+    // The daemon or the bus went away while old signals were dropped.
+    bool lost_ = false;
 };
 
 } // namespace vlclient

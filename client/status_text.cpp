@@ -26,18 +26,18 @@ constexpr char TOO_MANY[] = "too many fingers: a user can enroll at most 10";
 std::string describeEnroll(const Status &s)
 {
     switch (s.status) {
-    case 0:
+    case ENROLL_DONE:
         return "finger enrolled";
-    case 1:
+    case ENROLL_REFUSED:
         switch (s.subcode) {
-        case 2: return "finger already enrolled under that name";
-        case 4: return TOO_MANY;
+        case ENROLL_SUB_EXISTS: return "finger already enrolled under that name";
+        case ENROLL_SUB_TOO_MANY: return TOO_MANY;
         default: return "enrollment stopped before it was complete";
         }
-    case 2:
+    case ENROLL_STEP:
         return s.progress >= 0 ? "touch accepted, " + std::to_string(s.progress) + "% done" : "touch accepted";
-    case 3:
-        return s.subcode == 4 ? TOO_MANY : "enrollment failed";
+    case ENROLL_FAILED:
+        return s.subcode == ENROLL_SUB_TOO_MANY ? TOO_MANY : "enrollment failed";
     default:
         return "sensor error: the sensor did not take the capture command";
     }
@@ -46,16 +46,16 @@ std::string describeEnroll(const Status &s)
 std::string describeVerify(const Status &s)
 {
     switch (s.status) {
-    case 0:
+    case VERIFY_MATCH:
         return "finger identified as " + s.id;
-    case 1:
+    case VERIFY_NO_MATCH:
         return "no match: the finger is not enrolled";
-    case 2:
+    case VERIFY_ENDED:
         return "nothing to compare with (no finger enrolled), or the verification was stopped";
-    case 3:
-        // Subcode 3: the capture gave no usable fingerprint or scored
-        // nothing at all; subcode 5: it resembled a stored one too little.
-        return s.subcode == 3 ? "finger not recognised, try again" : "no match, try again";
+    case VERIFY_RETRY:
+        // No score: the capture gave no usable fingerprint or scored nothing
+        // at all; otherwise it resembled a stored one too little.
+        return s.subcode == VERIFY_SUB_NO_SCORE ? "finger not recognised, try again" : "no match, try again";
     default:
         return "sensor error: the sensor did not take the capture command";
     }
@@ -111,6 +111,10 @@ bool Error::refusedByDaemon() const { return name == DBUS_ERROR_FAILED; }
 
 std::string Error::describe() const
 {
+    if (name == ERROR_BUSY)
+        return "the sensor is busy";
+    if (name == ERROR_NOT_UTF8)
+        return "a name is not valid UTF-8 text";
     if (refusedByDaemon()) {
         const char *w = lookup(DAEMON_REFUSALS, std::size(DAEMON_REFUSALS), message);
         return w ? w : "the daemon refused: " + message;

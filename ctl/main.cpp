@@ -36,7 +36,7 @@ void usage(FILE *out)
                "enroll and verify wait for the finger until it is done or Ctrl-C.\n"
                "Names that start with '-' go after '--'.\n"
                "Exit status: 0 done (verify: identified), 1 refused, not enrolled or no match,\n"
-               "2 error (no daemon, permission denied, sensor missing or failing, bad usage),\n"
+               "2 error (no daemon, permission denied, sensor missing, busy or failing, bad usage),\n"
                "130 interrupted.\n",
                out);
 }
@@ -143,6 +143,17 @@ int main(int argc, char **argv)
         Options opts;
         if (!parseCommand(c, argc - optind, argv + optind, args, opts))
             return EXIT_USAGE;
+        // Names travel as D-Bus strings, which must be UTF-8.
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (!dbus_validate_utf8(args[i].c_str(), nullptr)) {
+                std::fprintf(stderr, "vorl2547-ctl: argument %zu of '%s' is not valid UTF-8 text\n", i + 1, name);
+                return EXIT_ERROR;
+            }
+        }
+        if (!dbus_validate_utf8(opts.finger.c_str(), nullptr)) {
+            std::fprintf(stderr, "vorl2547-ctl: the name after --finger is not valid UTF-8 text\n");
+            return EXIT_ERROR;
+        }
         vlclient::Connection conn(timeoutS * 1000);
         vlclient::Error err;
         if (!conn.open(err)) {

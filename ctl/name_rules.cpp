@@ -3,7 +3,7 @@
 #include "engine/template_paths.h"
 
 static_assert(CTL_USER_MAX == VL_NAME_MAX);
-static_assert(CTL_FINGER_MAX + VL_TEMPLATE_SUFFIX_LEN == VL_NAME_MAX);
+static_assert(CTL_FINGER_MAX == VL_FINGER_NAME_MAX);
 
 namespace {
 

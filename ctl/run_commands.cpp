@@ -11,6 +11,7 @@
 
 #include "ctl/commands.h"
 #include "ctl/name_rules.h"
+#include "protocol/run_status.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ private:
             std::fprintf(stderr, "vorl2547-ctl: could not release the sensor: %s\n", err.describe().c_str());
         // Our own stop: a verification's "stopped or nothing enrolled" is
         // known to be the former.
-        if (!enroll_ && last.status == 2)
+        if (!enroll_ && last.status == VERIFY_ENDED)
             std::fprintf(stderr, "verification stopped\n");
         else if (last.status >= 0)
             std::fprintf(stderr, "%s\n", vlclient::describe(last).c_str());
@@ -226,11 +227,11 @@ int cmdEnroll(vlclient::Connection &conn, const Args &args, const Options &opts)
             continue;
         }
         bar.end();
-        if (s.status == 0) {
+        if (s.status == ENROLL_DONE) {
             std::printf("%s: %s of %s\n", vlclient::describe(s).c_str(), finger.c_str(), user.c_str());
             return 0;
         }
-        if (s.status == 4)
+        if (s.status == ENROLL_SENSOR_ERROR)
             return sensorError(run, s);
         std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
         return EXIT_NO;
@@ -269,18 +270,18 @@ int cmdVerify(vlclient::Connection &conn, const Args &args, const Options &opts)
         if (n == Run::Next::Quiet)
             continue;
         switch (s.status) {
-        case 0:
+        case VERIFY_MATCH:
             // The daemon identifies among every user's fingers; the first
             // match decides, as the PAM module decides a login.
             if (!user.empty() && s.id != user)
                 return refuse("not " + user + "'s finger");
             std::printf("%s\n", s.id.c_str());
             return 0;
-        case 3:
+        case VERIFY_RETRY:
             std::fprintf(stderr, "%s\n", vlclient::describe(s).c_str());
             continue;
-        case 1:
-        case 2:
+        case VERIFY_NO_MATCH:
+        case VERIFY_ENDED:
             std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
             return EXIT_NO;
         default:

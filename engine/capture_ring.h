@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 
 inline constexpr int VL_RING_SLOTS = 10;
 enum { ST_IMG_FREE = 1, ST_IMG_RECV = 2 };

@@ -5,6 +5,7 @@
 #include "engine/capture_ring.h"
 #include "engine/vorl2547_drv.h"
 #include "log/log.h"
+#include "protocol/sensor_ids.h"
 #include "usb/vlUsb.h"
 
 long m_getDevTime = 0;
@@ -12,14 +13,12 @@ int (*vlReadSysinfo)(struct sysinfo *info) = sysinfo;
 
 namespace {
 
-constexpr int SENSOR_VID = 0x2541;
-constexpr int SENSOR_PID = 0x2547;
 constexpr long DEV_TIMER_EXPIRY = 300;
 
 int listSensors()
 {
     char list[SS_DEV_LIST_SIZE] = {};
-    return ssUsblst(list, sizeof list, SENSOR_VID, SENSOR_PID);
+    return ssUsblst(list, sizeof list, VL_SENSOR_VID, VL_SENSOR_PID);
 }
 
 }  // namespace

@@ -6,19 +6,18 @@
 #include "engine/capture_ring.h"
 #include "engine/drv_state.h"
 #include "engine/feature_extraction.h"
-#include "engine/sensor_frames.h"
 #include "engine/template_paths.h"
 #include "engine/template_store.h"
 #include "engine/vorl2547_drv.h"
 #include "engine/worker.h"
 #include "log/log.h"
+#include "protocol/run_status.h"
+#include "protocol/sensor_frames.h"
 #include "service/vlsig.h"
-#include "usb/vlUsb.h"
 
 namespace {
 
 constexpr int MAX_FINGERS = 10;
-constexpr int CAPTURE_TIMEOUT_S = 3;
 
 uint8_t *featureSlot(int stage) { return m_opFeatureArr + FPALG_TEMPLATE_SIZE * (stage - 1); }
 uint8_t *countRecord(int stage) { return m_opnCharNumArr + FPALG_COUNT_RECORD_SIZE * (stage - 1); }
@@ -43,48 +42,44 @@ bool mergeCapture(int s)
     return false;
 }
 
+// One received frame: its minutiae, merged into the template so far; the
+// ninth merge saves the template and ends the run.
+bool enrollFrame(int, int &ret)
+{
+    setCapture_Image();
+    int s = m_enrol_stage;
+    int16_t made =
+        static_cast<int16_t>(CreateFingerPrintMinutiae(getCapture_Image(), featureSlot(s), countRecord(s)));
+    freeCapture_Image();
+    _vllog("CreateFingerPrintMinutiae ret=%d stage=%d", made, s);
+    if (made == 1 && mergeCapture(s)) {
+        int n = ++m_enrol_stage;
+        _vllog("m_enrol_stage=%d", n);
+        if (n > VL_ENROLL_CAPTURES) {
+            SaveToMinutiaeFile();
+            vlSigEnrollStatus(m_usrname, ENROLL_DONE, 0);
+            ret = 0;
+            return true;
+        }
+        vlSigEnrollStatus(m_usrname, ENROLL_STEP, n);
+    }
+    return false;
+}
+
+const CaptureMode ENROLL_MODE = {
+    WORKER_ENROLL,
+    "enroll",
+    m_capture_beg_cmd,
+    &m_enrollExit,
+    "enroll block",
+    [] { vlSigEnrollStatus(m_usrname, ENROLL_SENSOR_ERROR, 0); },
+    [] { vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_STOPPED); },
+    enrollFrame,
+};
+
 void *ExecThreadEnroll(void *)
 {
-    workerStarted(WORKER_ENROLL);
-    int ret = 0;
-    for (;;) {
-        ret = ssUsbTxAsyn(nullptr, m_capture_beg_cmd, sizeof m_capture_beg_cmd);
-        if (ret != 0) {
-            vllogstr("enroll tx fail");
-            vlSigEnrollStatus(m_usrname, 4, 0);
-            break;
-        }
-        int len = VL_FRAME_SIZE;
-        ret = ssUsbRxdAsyn(nullptr, g_imgbuf, &len, CAPTURE_TIMEOUT_S);
-        if (ret == 0) {
-            setCapture_Image();
-            int s = m_enrol_stage;
-            int16_t made = static_cast<int16_t>(
-                CreateFingerPrintMinutiae(getCapture_Image(), featureSlot(s), countRecord(s)));
-            freeCapture_Image();
-            _vllog("CreateFingerPrintMinutiae ret=%d stage=%d", made, s);
-            if (made == 1 && mergeCapture(s)) {
-                int n = ++m_enrol_stage;
-                _vllog("m_enrol_stage=%d", n);
-                if (n > VL_ENROLL_CAPTURES) {
-                    SaveToMinutiaeFile();
-                    vlSigEnrollStatus(m_usrname, 0, 0);
-                    ret = 0;
-                    break;
-                }
-                vlSigEnrollStatus(m_usrname, 2, n);
-            }
-        } else if (ret == 7 || ret == 8) {
-            _vllog("enroll timeout %d", ret);
-        }
-        if (m_enrollExit.load() != 0) {
-            vllogstr("enroll block");
-            vlSigEnrollStatus(m_usrname, 1, 3);
-            break;
-        }
-    }
-    _vllog("enroll thread exit %x", static_cast<unsigned>(ret));
-    workerFinished(WORKER_ENROLL);
+    runCaptureLoop(ENROLL_MODE);
     return nullptr;
 }
 
@@ -96,7 +91,7 @@ int vlEnrollFp(const char *id, const char *finger)
     if (isWorkerRunning())
         return -1;
     char userDir[VL_PATH_SIZE];
-    if (!isSafeName(finger) || !formatUserDir(userDir, sizeof userDir, id)) {
+    if (!isNewFingerName(finger) || !formatUserDir(userDir, sizeof userDir, id)) {
         _vllog("refused id or finger name");
         return -1;
     }
@@ -108,7 +103,7 @@ int vlEnrollFp(const char *id, const char *finger)
     int count = getSubFile(userDir, nullptr, 1);
     if (count >= MAX_FINGERS) {
         vllogstr("finger num >10");
-        vlSigEnrollStatus(m_usrname, 1, 4);
+        vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_TOO_MANY);
         return 0;
     }
     bool exists = false;
@@ -119,7 +114,7 @@ int vlEnrollFp(const char *id, const char *finger)
     });
     if (exists) {
         vllogstr("finger exist");
-        vlSigEnrollStatus(m_usrname, 1, 2);
+        vlSigEnrollStatus(m_usrname, ENROLL_REFUSED, ENROLL_SUB_EXISTS);
         return 0;
     }
     return startRun(WORKER_ENROLL, ExecThreadEnroll, m_enrollExit);

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "engine/alg/fpalg.h"
-#include "engine/sensor_frames.h"
 #include "log/log.h"
+#include "protocol/sensor_frames.h"
 
 namespace {
 

@@ -16,8 +16,12 @@
 
 namespace {
 
+// Room for the file name of any finger stored so far, also those enrolled
+// before new names had to leave room for the suffix in 64 bytes.
+constexpr std::size_t SEARCH_NAME_SIZE = VL_NAME_MAX + VL_TEMPLATE_SUFFIX_LEN + 1;
+
 // The file name a finger is stored under, or false when it cannot be one.
-bool searchName(char (&buf)[64], const char *finger)
+bool searchName(char (&buf)[SEARCH_NAME_SIZE], const char *finger)
 {
     if (!isSafeName(finger))
         return false;
@@ -44,7 +48,7 @@ int findTemplate(const char *userDir, const char *wanted, bool &found)
 int locateTemplate(const char *id, const char *finger, bool logSearchName)
 {
     char userDir[VL_PATH_SIZE];
-    char wanted[64];
+    char wanted[SEARCH_NAME_SIZE];
     if (!formatUserDir(userDir, sizeof userDir, id) || !searchName(wanted, finger))
         return -1;
     int total = getSubFile(userDir, nullptr, 1);
@@ -136,7 +140,7 @@ int vlDelAllFp(const char *id)
 int vlRenameFp(const char *id, const char *finger, const char *newname)
 {
     char newPath[VL_PATH_SIZE];
-    if (!formatTemplatePath(newPath, sizeof newPath, id, newname))
+    if (!isNewFingerName(newname) || !formatTemplatePath(newPath, sizeof newPath, id, newname))
         return -1;
     if (int ret = locateTemplate(id, finger, false); ret != 0)
         return ret;

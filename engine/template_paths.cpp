@@ -46,7 +46,20 @@ bool isSafeName(const char *name)
         return false;
     if (std::strchr(name, '/') != nullptr)
         return false;
-    return std::strlen(name) <= VL_NAME_MAX;
+    // A line feed in a finger name lists as two fingers, and control
+    // characters in either name end up in logs and on terminals.
+    std::size_t len = 0;
+    for (; name[len] != '\0'; ++len) {
+        auto c = static_cast<unsigned char>(name[len]);
+        if (c < 0x20 || c == 0x7f || len >= VL_NAME_MAX)
+            return false;
+    }
+    return true;
+}
+
+bool isNewFingerName(const char *name)
+{
+    return isSafeName(name) && name[0] != '.' && std::strlen(name) <= VL_FINGER_NAME_MAX;
 }
 
 bool formatUserDir(char *buf, std::size_t size, const char *id)

@@ -5,64 +5,60 @@
 #include "engine/capture_ring.h"
 #include "engine/drv_state.h"
 #include "engine/match_score.h"
-#include "engine/sensor_frames.h"
 #include "engine/vorl2547_drv.h"
 #include "engine/worker.h"
 #include "log/log.h"
+#include "protocol/run_status.h"
+#include "protocol/sensor_frames.h"
 #include "service/vlsig.h"
-#include "usb/vlUsb.h"
 
 namespace {
 
-constexpr int CAPTURE_TIMEOUT_S = 3;
 constexpr int ACCEPT_RESULT = 60;
 constexpr int MAX_TRIES = 5;
 
+// One received frame, matched against the stored templates: a match, an
+// empty store and the last try end the run. The score is what the loop's
+// last log line shows.
+bool verifyFrame(int tries, int &ret)
+{
+    setCapture_Image();
+    ret = vlFpMatchScore(m_finger, m_usrname);
+    if (ret < 0) {
+        vllogstr("no file verify");
+        vlSigVerifyStatus("", VERIFY_ENDED, 0);
+        return true;
+    }
+    if (ret > ACCEPT_RESULT) {
+        // A directory name, made by whoever can write to the store.
+        char shown[VLLOG_ESCAPED_SIZE];
+        _vllog("verify ok %s", vllogEscape(m_usrname, shown, sizeof shown));
+        vlSigVerifyStatus(m_usrname, VERIFY_MATCH, 0);
+        return true;
+    }
+    _vllog("verify continew %d", ret);
+    if (tries >= MAX_TRIES) {
+        vlSigVerifyStatus("", VERIFY_NO_MATCH, 1);
+        return true;
+    }
+    vlSigVerifyStatus("", VERIFY_RETRY, ret);
+    return false;
+}
+
+const CaptureMode VERIFY_MODE = {
+    WORKER_VERIFY,
+    "verify",
+    m_verify_beg_cmd,
+    &m_verifyExit,
+    "verify exit",
+    [] { vlSigVerifyStatus("", VERIFY_SENSOR_ERROR, 0); },
+    [] { vlSigVerifyStatus("", VERIFY_ENDED, 0); },
+    verifyFrame,
+};
+
 void *ExecThreadVerify(void *)
 {
-    workerStarted(WORKER_VERIFY);
-    int tries = 0;
-    int ret = 0;
-    for (;;) {
-        ret = ssUsbTxAsyn(nullptr, m_verify_beg_cmd, sizeof m_verify_beg_cmd);
-        if (ret != 0) {
-            vllogstr("verify tx fail");
-            vlSigVerifyStatus("", 4, 0);
-            break;
-        }
-        int len = VL_FRAME_SIZE;
-        ret = ssUsbRxdAsyn(nullptr, g_imgbuf, &len, CAPTURE_TIMEOUT_S);
-        if (ret == 0) {
-            setCapture_Image();
-            ret = vlFpMatchScore(m_finger, m_usrname);
-            ++tries;
-            if (ret < 0) {
-                vllogstr("no file verify");
-                vlSigVerifyStatus("", 2, 0);
-                break;
-            }
-            if (ret > ACCEPT_RESULT) {
-                _vllog("verify ok %s", m_usrname);
-                vlSigVerifyStatus(m_usrname, 0, 0);
-                break;
-            }
-            _vllog("verify continew %d", ret);
-            if (tries >= MAX_TRIES) {
-                vlSigVerifyStatus("", 1, 1);
-                break;
-            }
-            vlSigVerifyStatus("", 3, ret);
-        } else if (ret == 7 || ret == 8) {
-            _vllog("verify timeout %d", ret);
-        }
-        if (m_verifyExit.load() != 0) {
-            vllogstr("verify exit");
-            vlSigVerifyStatus("", 2, 0);
-            break;
-        }
-    }
-    _vllog("verify thread exit %x", static_cast<unsigned>(ret));
-    workerFinished(WORKER_VERIFY);
+    runCaptureLoop(VERIFY_MODE);
     return nullptr;
 }
 

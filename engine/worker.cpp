@@ -2,9 +2,10 @@
 
 #include <mutex>
 
-#include "engine/sensor_frames.h"
+#include "engine/capture_ring.h"
 #include "engine/vorl2547_drv.h"
 #include "log/log.h"
+#include "protocol/sensor_frames.h"
 #include "usb/vlUsb.h"
 
 std::atomic<pthread_t> m_thrdHdlEnroll{0};
@@ -75,6 +76,39 @@ void workerFinished(WorkerKind kind)
 {
     (kind == WORKER_ENROLL ? m_thrdHdlEnroll : m_thrdHdlVerify) = 0;
     s_running = WORKER_NONE;
+}
+
+void runCaptureLoop(const CaptureMode &mode)
+{
+    // A person takes a while to touch the sensor; each wait is short so that
+    // a stop is noticed soon.
+    constexpr int CAPTURE_TIMEOUT_S = 3;
+    workerStarted(mode.kind);
+    int ret = 0;
+    int frames = 0;
+    for (;;) {
+        ret = ssUsbTxAsyn(nullptr, mode.beginCommand, VL_CMD_SIZE);
+        if (ret != 0) {
+            _vllog("%s tx fail", mode.name);
+            mode.sendFailed();
+            break;
+        }
+        int len = VL_FRAME_SIZE;
+        ret = ssUsbRxdAsyn(nullptr, g_imgbuf, &len, CAPTURE_TIMEOUT_S);
+        if (ret == 0) {
+            if (mode.onFrame(++frames, ret))
+                break;
+        } else if (ret == XFER_TIMEOUT || ret == XFER_CANCELLED) {
+            _vllog("%s timeout %d", mode.name, ret);
+        }
+        if (mode.exitFlag->load() != 0) {
+            vllogstr(mode.stopLine);
+            mode.stopped();
+            break;
+        }
+    }
+    _vllog("%s thread exit %x", mode.name, static_cast<unsigned>(ret));
+    workerFinished(mode.kind);
 }
 
 void stopWorkerAndWait()

@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cstdint>
 
 enum WorkerKind { WORKER_NONE = 0, WORKER_ENROLL = 1, WORKER_VERIFY = 2 };
 
@@ -34,6 +35,29 @@ int stopRun(std::atomic<int> &exitFlag);
 // The first and the last step of a worker body.
 void workerStarted(WorkerKind kind);
 void workerFinished(WorkerKind kind);
+
+// What sets enrollment and verification apart in the capture loop they share.
+struct CaptureMode {
+    WorkerKind kind;
+    // The first word of the mode's log lines: "enroll" or "verify".
+    const char *name;
+    const uint8_t *beginCommand;  // VL_CMD_SIZE bytes
+    const std::atomic<int> *exitFlag;
+    // Logged when the exit flag ends the run.
+    const char *stopLine;
+    // The final signals of a begin-capture that cannot be sent and of a stop.
+    void (*sendFailed)();
+    void (*stopped)();
+    // Handles the frame just received, the run's frameNumber-th (from 1);
+    // true when the run is over. May set result, which the loop's last log
+    // line shows.
+    bool (*onFrame)(int frameNumber, int &result);
+};
+
+// A worker's whole run: workerStarted, then send the begin-capture command,
+// receive a frame with a timeout, hand it to the mode, check the exit flag,
+// until the mode, a failed send or a stop ends it; then workerFinished.
+void runCaptureLoop(const CaptureMode &mode);
 
 // Stops a running worker the way StopEnroll or StopVerify do and waits for it
 // to end, so that nothing uses the sensor afterwards.

@@ -9,10 +9,10 @@
 namespace fpalg {
 namespace {
 
-// Piecewise-linear scale through knots fitted on impostor score
-// distributions of all image sets (bench/fpalg_calibrate.py): the raw
-// evidence of 1 impostor in 1,000 scores 30, a level above every impostor
-// seen (at least 1 in 100,000) scores 46, twice that scores 100.
+// Piecewise-linear scale through knots fitted on the impostor tail
+// (bench/fpalg_tailfit.py): the raw evidence of 1 impostor in 1,000 scores
+// 30, the upper bound of the level at most 2 in a million impostors reach,
+// times a margin, scores 46, twice that scores 100.
 struct Knot {
     float raw, score;
 };
@@ -34,7 +34,11 @@ float raw_evidence(const ScoreParts &p) {
     // A sharp coarse peak means the whole overlap agrees at one rigid pose,
     // which look-alike ridge flow of another finger rarely gives.
     const float sharp = 1.0f + params::kPeakWeight * p.peak;
-    return b * b * b * std::sqrt(static_cast<float>(p.blocks)) * sharp * sharp * 10.0f;
+    // Blocks that each slide a pixel find ridge phase anywhere in parallel
+    // flow; the same finger also agrees over the whole overlap at one pose.
+    // Only the share of the block agreement that holds rigidly counts.
+    const float rigid = p.block_ncc > 0.0f ? std::clamp(p.ncc / p.block_ncc, 0.0f, 1.0f) : 0.0f;
+    return b * b * b * std::sqrt(static_cast<float>(p.blocks)) * sharp * sharp * rigid * 10.0f;
 }
 
 float detail_factor(const ScoreParts &p) {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "simd_clones.h"
+#include "verify.h"
 
 namespace fpalg {
 namespace {
@@ -66,6 +68,43 @@ Peak find_peak(const float *surface, float norm) {
     return best;
 }
 
+constexpr int kAngles = params::kAngleCount;
+
+bool same_view(const View &a, const View &b) { return a.level == b.level && a.mask == b.mask; }
+
+// Rotations of the probe on one view: every third angle first, then the
+// angles on either side of the best of those. The correlation peak falls off
+// slowly enough with a rotation error of one or two steps that the best
+// coarse angle lies next to the true one; this saves half the transforms.
+void search_view(CoarseWork &w, const Spectrum *probe, int v, std::vector<Candidate> &cands) {
+    const std::size_t first = cands.size();
+    constexpr int kStride = params::kCoarseAngleStride;
+    // Start where the upright probe is among the angles tried first: most
+    // touches land nearly upright.
+    for (int k = (kAngles / 2) % kStride; k < kAngles; k += 2 * kStride) {
+        const int k2 = k + kStride < kAngles ? k + kStride : k;
+        Peak a, b;
+        correlate_pair(w.view, probe[k], probe[k2], w.work, a, b);
+        cands.push_back({v, k, a});
+        if (k2 != k) cands.push_back({v, k2, b});
+    }
+    std::size_t top = first;
+    for (std::size_t i = first; i < cands.size(); ++i)
+        if (cands[i].peak.height > cands[top].peak.height) top = i;
+    const int k = cands[top].angle;
+    const int lo = k - 1, hi = k + 1;
+    Peak a, b;
+    if (lo >= 0 && hi < kAngles) {
+        correlate_pair(w.view, probe[lo], probe[hi], w.work, a, b);
+        cands.push_back({v, lo, a});
+        cands.push_back({v, hi, b});
+    } else {
+        const int only = lo >= 0 ? lo : hi;
+        correlate_pair(w.view, probe[only], probe[only], w.work, a, b);
+        cands.push_back({v, only, a});
+    }
+}
+
 }  // namespace
 
 void phase_spectrum(const RidgeView &r, Spectrum &out) {
@@ -117,6 +156,50 @@ FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, con
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
     a = find_peak(w.re.data(), norm);
     b = find_peak(w.im.data(), norm);
+}
+
+const ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {
+    if (c.valid && same_view(c.source, probe)) return c;
+    c.source = probe;
+    RidgeView upright;
+    decode_ridges(probe, upright);
+    for (int k = 0; k < kAngles; ++k) {
+        rotate_ridges(upright, angle_of(k), c.rotated[k]);
+        phase_spectrum(c.rotated[k], c.spectrum[k]);
+    }
+    c.valid = true;
+    return c;
+}
+
+std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const ProbeCache &probe, CoarseWork &w) {
+    std::vector<Candidate> cands;
+    for (int v = 0; v < count; ++v) {
+        phase_spectrum(views[v], w.view);
+        search_view(w, probe.spectrum, v, cands);
+    }
+    const auto by_peak = [](const Candidate &a, const Candidate &b) {
+        if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
+        return a.view != b.view ? a.view < b.view : a.angle < b.angle;
+    };
+    const std::size_t keep = std::min<std::size_t>(params::kCandidates, cands.size());
+    std::partial_sort(cands.begin(), cands.begin() + static_cast<long>(keep), cands.end(), by_peak);
+    cands.resize(keep);
+    return cands;
+}
+
+void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands) {
+    std::vector<std::pair<float, std::size_t>> rank;
+    for (std::size_t i = 0; i < cands.size(); ++i) {
+        const Candidate &c = cands[i];
+        int n = 0;
+        const float r = overlap_ncc(views[c.view], probe.rotated[c.angle], c.peak.dy, c.peak.dx, n);
+        rank.push_back({-std::max(0.0f, r) * std::sqrt(static_cast<float>(n)) * (1.0f + params::kPeakWeight * c.peak.height), i});
+    }
+    std::sort(rank.begin(), rank.end());
+    std::vector<Candidate> kept;
+    for (std::size_t i = 0; i < rank.size() && kept.size() < static_cast<std::size_t>(params::kVerified); ++i)
+        kept.push_back(cands[rank[i].second]);
+    cands = kept;
 }
 
 }  // namespace fpalg

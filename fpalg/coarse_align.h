@@ -1,7 +1,10 @@
 // Coarse alignment: phase-only correlation of half-resolution ridge images,
 // band-limited to ridge frequencies, finds the shift of a rotated probe over
-// a stored view.
+// a stored view; the angle search tries the probe's rotations on every
+// stored view and keeps the best few alignments.
 #pragma once
+
+#include <vector>
 
 #include "fft.h"
 #include "view_image.h"
@@ -20,5 +23,41 @@ struct Peak {
 // two correlations are real, so they share one complex transform).
 void correlate_pair(const Spectrum &view, const Spectrum &probe_a, const Spectrum &probe_b, Spectrum &work,
                     Peak &a, Peak &b);
+
+// The probe is tried at kAngleCount rotations; index k turns it by this many
+// tenths of a degree (the middle index is upright).
+constexpr int angle_of(int k) { return (k - params::kAngleCount / 2) * params::kAngleStepDeciDeg; }
+
+// Everything derived from one probe view: its ridges at every rotation and
+// their spectra. Verification compares many templates with one probe, so
+// this is worth keeping between calls.
+struct ProbeCache {
+    View source{};
+    bool valid = false;
+    RidgeView rotated[params::kAngleCount];
+    Spectrum spectrum[params::kAngleCount];
+};
+
+// Fills `cache` for `probe` unless it already holds it.
+const ProbeCache &prepare_probe(ProbeCache &cache, const View &probe);
+
+// The probe at rotation index `angle` over stored view `view`.
+struct Candidate {
+    int view, angle;
+    Peak peak;
+};
+
+// Spectra the search works in, kept by the caller so that no call allocates.
+struct CoarseWork {
+    Spectrum view, work;
+};
+
+// Coarse alignment of the probe's rotations on each of the `count` stored
+// views (decoded ridges), best correlation peaks first, at most kCandidates.
+std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const ProbeCache &probe, CoarseWork &w);
+
+// Keeps the kVerified candidates whose whole-overlap correlation at the
+// peak, weighed like the final evidence, is best.
+void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands);
 
 }  // namespace fpalg

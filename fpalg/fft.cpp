@@ -1,6 +1,7 @@
 #include "fft.h"
 
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 #include "fixed_trig.h"
@@ -24,7 +25,7 @@ struct Tables {
             reverse[i] = r;
         }
         for (int k = 0; k < N; ++k) {
-            const double a = -2.0 * 3.14159265358979323846 * k / N;
+            const double a = -2.0 * std::numbers::pi * k / N;
             cos_[k] = static_cast<float>(fixed_cos(a));
             sin_[k] = static_cast<float>(fixed_sin(a));
         }

@@ -1,8 +1,10 @@
 #include "fixed_trig.h"
 
+#include <numbers>
+
 namespace fpalg {
 namespace {
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 // Reduces to [-pi, pi] and sums the Taylor series to a fixed number of terms.
 double series_sin(double x) {

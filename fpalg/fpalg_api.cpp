@@ -12,6 +12,10 @@
 
 #define FPALG_EXPORT __attribute__((visibility("default")))
 
+// FpAlg_CreateTemplate16 writes the foreground block count and the view
+// count into the count record; its scratch buffer is not needed.
+static_assert(FPALG_COUNT_RECORD_SIZE >= 2);
+
 namespace {
 
 using fpalg::Template;

@@ -1,14 +1,12 @@
 #include "match.h"
 
-#include <algorithm>
-#include <cmath>
-#include <utility>
 #include <memory>
 #include <vector>
 
 #include "calibration.h"
 #include "coarse_align.h"
 #include "debug_sink.h"
+#include "elastic.h"
 #include "minutiae.h"
 #include "union_canvas.h"
 #include "verify.h"
@@ -16,26 +14,12 @@
 namespace fpalg {
 namespace {
 
-constexpr int kAngles = params::kAngleCount;
-
-int angle_of(int k) { return (k - kAngles / 2) * params::kAngleStepDeciDeg; }
-
-// Everything derived from one probe view: its ridges at every rotation and
-// their spectra. Verification compares many templates with one probe, so
-// this is worth keeping between calls.
-struct ProbeCache {
-    View source{};
-    bool valid = false;
-    RidgeView rotated[kAngles];
-    Spectrum spectrum[kAngles];
-};
-
 struct Workspace {
     ProbeCache probe;
     RidgeView views[params::kMaxViews];
     RidgeView canvas;
-    Spectrum view_spectrum;
-    Spectrum work;
+    CoarseWork coarse;
+    MinutiaeLayout minutiae;   // where they were, for a debug sink
 };
 
 Workspace &workspace() {
@@ -43,125 +27,30 @@ Workspace &workspace() {
     return *w;
 }
 
-bool same_view(const View &a, const View &b) { return a.level == b.level && a.mask == b.mask; }
+int angle_index(const ScoreParts &p) { return p.angle_deci / params::kAngleStepDeciDeg + params::kAngleCount / 2; }
 
-const ProbeCache &prepare_probe(Workspace &w, const View &probe) {
-    ProbeCache &c = w.probe;
-    if (c.valid && same_view(c.source, probe)) return c;
-    c.source = probe;
-    RidgeView upright;
-    decode_ridges(probe, upright);
-    for (int k = 0; k < kAngles; ++k) {
-        rotate_ridges(upright, angle_of(k), c.rotated[k]);
-        phase_spectrum(c.rotated[k], c.spectrum[k]);
-    }
-    c.valid = true;
-    return c;
-}
-
-struct Candidate {
-    int view, angle;
-    Peak peak;
-};
-
-// Rotations of the probe on one view: every third angle first, then the
-// angles on either side of the best of those. The correlation peak falls off
-// slowly enough with a rotation error of one or two steps that the best
-// coarse angle lies next to the true one; this saves half the transforms.
-void search_view(Workspace &w, const ProbeCache &pc, int v, std::vector<Candidate> &cands) {
-    const std::size_t first = cands.size();
-    constexpr int kStride = params::kCoarseAngleStride;
-    for (int k = (kStride - 1) / 2; k < kAngles; k += 2 * kStride) {
-        const int k2 = k + kStride < kAngles ? k + kStride : k;
-        Peak a, b;
-        correlate_pair(w.view_spectrum, pc.spectrum[k], pc.spectrum[k2], w.work, a, b);
-        cands.push_back({v, k, a});
-        if (k2 != k) cands.push_back({v, k2, b});
-    }
-    std::size_t top = first;
-    for (std::size_t i = first; i < cands.size(); ++i)
-        if (cands[i].peak.height > cands[top].peak.height) top = i;
-    const int k = cands[top].angle;
-    const int lo = k - 1, hi = k + 1;
-    Peak a, b;
-    if (lo >= 0 && hi < kAngles) {
-        correlate_pair(w.view_spectrum, pc.spectrum[lo], pc.spectrum[hi], w.work, a, b);
-        cands.push_back({v, lo, a});
-        cands.push_back({v, hi, b});
-    } else {
-        const int only = lo >= 0 ? lo : hi;
-        correlate_pair(w.view_spectrum, pc.spectrum[only], pc.spectrum[only], w.work, a, b);
-        cands.push_back({v, only, a});
-    }
-}
-
-// Coarse alignment of the probe's rotations on every stored view, best
-// correlation peaks first.
-std::vector<Candidate> coarse_candidates(Workspace &w, const Template &stored, const ProbeCache &pc) {
-    std::vector<Candidate> cands;
-    for (int v = 0; v < stored.view_count; ++v) {
-        decode_ridges(stored.views[v], w.views[v]);
-        phase_spectrum(w.views[v], w.view_spectrum);
-        search_view(w, pc, v, cands);
-    }
-    const auto by_peak = [](const Candidate &a, const Candidate &b) {
-        if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
-        return a.view != b.view ? a.view < b.view : a.angle < b.angle;
-    };
-    const std::size_t keep = std::min<std::size_t>(params::kCandidates, cands.size());
-    std::partial_sort(cands.begin(), cands.begin() + static_cast<long>(keep), cands.end(), by_peak);
-    cands.resize(keep);
-    return cands;
-}
-
-// Verification of a candidate on its own view, and, when the view is
-// registered with others, on the union of its frame's views under the probe.
-ScoreParts verify_candidate(Workspace &w, const Template &stored, const ProbeCache &pc, const Candidate &c) {
-    ScoreParts p;
-    p.view = c.view;
-    p.angle_deci = angle_of(c.angle);
-    p.peak = c.peak.height;
-    p.ambiguity = std::max(stored.views[c.view].ambiguity, pc.source.ambiguity) / 255.0f;
-    verify_alignment(w.views[c.view], pc.rotated[c.angle], c.peak, p);
-    p.raw = raw_evidence(p);
-    // Other views cannot turn an alignment that fails on its own view into
-    // a match; they only widen one that holds.
-    if (p.overlap_px == 0 || p.raw < params::kUnionMinRaw) return p;
-    const Peak at{c.peak.height, p.dy, p.dx};
-    const int extra = union_canvas(stored, w.views, c.view, at, w.canvas);
-    if (extra < params::kUnionMinExtraPx) return p;
-    ScoreParts u = p;
-    u.union_px = extra;
-    verify_alignment(w.canvas, pc.rotated[c.angle], Peak{c.peak.height, 0, 0}, u);
-    u.dy += p.dy;
-    u.dx += p.dx;
-    u.raw = raw_evidence(u);
-    return u.raw > p.raw ? u : p;
-}
-
-// Keeps the candidates whose whole-overlap correlation at the peak, weighed
-// like the final evidence, is best.
-void screen(const Workspace &w, const ProbeCache &pc, std::vector<Candidate> &cands) {
-    std::vector<std::pair<float, std::size_t>> rank;
-    for (std::size_t i = 0; i < cands.size(); ++i) {
-        const Candidate &c = cands[i];
-        int n = 0;
-        const float r = overlap_ncc(w.views[c.view], pc.rotated[c.angle], c.peak.dy, c.peak.dx, n);
-        rank.push_back({-std::max(0.0f, r) * std::sqrt(static_cast<float>(n)) * (1.0f + params::kPeakWeight * c.peak.height), i});
-    }
-    std::sort(rank.begin(), rank.end());
-    std::vector<Candidate> kept;
-    for (std::size_t i = 0; i < rank.size() && kept.size() < static_cast<std::size_t>(params::kVerified); ++i)
-        kept.push_back(cands[rank[i].second]);
-    cands = kept;
-}
-
-// Moves every stored view of the best alignment's frame under the probe and
-// counts the ridge endings and forks that both images show in one place.
-void check_minutiae(Workspace &w, const Template &stored, const ProbeCache &pc, ScoreParts &best) {
+// Moves every stored view of the best alignment's frame under the probe, so
+// that the checks below compare the whole enrolled area the probe covers.
+void place_frame(Workspace &w, const Template &stored, const ScoreParts &best) {
     union_canvas(stored, w.views, best.view, Peak{best.peak, best.dy, best.dx}, w.canvas);
-    const int k = best.angle_deci / params::kAngleStepDeciDeg + kAngles / 2;
-    const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[k]);
+}
+
+// Lets the blocks of the best alignment follow the skin's stretch.
+void check_distortion(const Workspace &w, const ProbeCache &pc, ScoreParts &best) {
+    const ElasticFit f = fit_displacement(w.canvas, pc.rotated[angle_index(best)]);
+    debug::elastic(f);
+    best.rigid_block_ncc = best.block_ncc;
+    if (f.block_ncc <= best.block_ncc) return;
+    best.blocks = f.blocks;
+    best.good_blocks = f.good_blocks;
+    best.block_ncc = f.block_ncc;
+    best.raw = raw_evidence(best);
+}
+
+// Counts the ridge endings and forks that both images show in one place.
+void check_minutiae(Workspace &w, const ProbeCache &pc, ScoreParts &best) {
+    const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[angle_index(best)], &w.minutiae);
+    debug::minutiae(m, w.minutiae);
     best.minutiae_stored = m.stored;
     best.minutiae_probe = m.probe;
     best.minutiae_paired = m.paired;
@@ -171,16 +60,23 @@ void check_minutiae(Workspace &w, const Template &stored, const ProbeCache &pc, 
 
 ScoreParts match_templates(const Template &stored, const Template &probe) {
     Workspace &w = workspace();
-    const ProbeCache &pc = prepare_probe(w, probe.views[0]);
-    std::vector<Candidate> cands = coarse_candidates(w, stored, pc);
-    screen(w, pc, cands);
+    const ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
+    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
+    std::vector<Candidate> cands = coarse_candidates(w.views, stored.view_count, pc, w.coarse);
+    debug::candidates(cands);
+    screen_candidates(w.views, pc, cands);
     ScoreParts best;
     for (const Candidate &c : cands) {
-        const ScoreParts p = verify_candidate(w, stored, pc, c);
+        const ScoreParts p = verify_candidate(stored, w.views, pc, c, w.canvas);
         debug::alignment(p);
         if (best.view < 0 || p.raw > best.raw) best = p;
     }
-    if (best.view >= 0 && best.raw >= params::kDetailCheckFloor) check_minutiae(w, stored, pc, best);
+    if (best.view >= 0 && best.raw >= params::kElasticFloor) {
+        place_frame(w, stored, best);
+        debug::union_canvas(w.canvas, best);
+        check_distortion(w, pc, best);
+        if (best.raw >= params::kDetailCheckFloor) check_minutiae(w, pc, best);
+    }
     best.raw *= detail_factor(best);
     best.score = calibrated_score(best.raw);
     return best;

@@ -1,7 +1,5 @@
 #include "merge.h"
 
-#include <cmath>
-
 #include "match.h"
 #include "registration.h"
 
@@ -14,74 +12,6 @@ bool repeats_stored_view(const ScoreParts &p) {
     // Area covered by several stored views together is not a repeat: only
     // one view holding nearly all of the capture is.
     return p.union_px == 0 && p.overlap_px >= params::kDuplicateOverlapPx && p.ncc >= params::kDuplicateNcc;
-}
-
-bool convincing(const ScoreParts &p) {
-    return p.view >= 0 && p.block_ncc >= params::kRegisterBlockNcc && p.blocks >= params::kRegisterMinBlocks;
-}
-
-// Alignment of view `index` on stored view `on` alone, as a pose in the
-// frame of `on`.
-bool align_on_view(const Template &t, int on, int index, Pose &pose, float &strength) {
-    Template stored, probe;
-    stored.view_count = probe.view_count = 1;
-    stored.views[0] = t.views[on];
-    probe.views[0] = t.views[index];
-    ScoreParts p = match_templates(stored, probe);
-    if (!convincing(p)) return false;
-    p.view = on;
-    pose = pose_from_alignment(pose_of(t.views[on]), p);
-    strength = p.raw;
-    return true;
-}
-
-// Carries every view of frame `from` into frame `to`, given the pose of one
-// capture in both frames: frame `from` -> capture -> frame `to`. Leaves the
-// frames apart when a carried pose would not fit the stored range.
-void fold_frame(Template &t, int from, int to, const Pose &in_from, const Pose &in_to) {
-    constexpr double kMid = (params::kSide - 1) / 2.0;
-    constexpr double kTurn = 2.0 * 3.14159265358979323846;
-    Pose folded[params::kMaxViews];
-    for (int u = 0; u < t.view_count; ++u) {
-        if (t.views[u].frame != from) continue;
-        const Pose pw = pose_of(t.views[u]);
-        double gy, gx, vy, vx, fy, fx;
-        pw.apply(kMid, kMid, gy, gx);
-        in_from.invert(gy, gx, vy, vx);
-        in_to.apply(vy, vx, fy, fx);
-        folded[u] = Pose::make(std::remainder(in_to.angle - in_from.angle + pw.angle, kTurn), fy - kMid, fx - kMid);
-        if (std::abs(folded[u].ty) * 8 > params::kMaxPoseShift8 || std::abs(folded[u].tx) * 8 > params::kMaxPoseShift8) return;
-    }
-    for (int u = 0; u < t.view_count; ++u)
-        if (t.views[u].frame == from) set_pose(t.views[u], to, folded[u]);
-}
-
-// Places view `index` in the frame it aligns on most convincingly, and
-// joins every other frame it also aligns on to that one, so that the views
-// grow into one mosaic even when they arrive in an order where early ones
-// do not overlap. A view that aligns on nothing starts a frame of its own.
-void register_view(Template &t, int index) {
-    View &v = t.views[index];
-    set_own_frame(v, index);
-    bool found[params::kMaxViews] = {};
-    Pose pose[params::kMaxViews];
-    float strength[params::kMaxViews] = {};
-    for (int u = 0; u < index; ++u) {
-        Pose p;
-        float s = 0.0f;
-        const int f = t.views[u].frame;
-        if (!align_on_view(t, u, index, p, s) || (found[f] && s <= strength[f])) continue;
-        found[f] = true;
-        pose[f] = p;
-        strength[f] = s;
-    }
-    int home = -1;
-    for (int f = 0; f < params::kMaxViews; ++f)
-        if (found[f] && (home < 0 || strength[f] > strength[home])) home = f;
-    if (home < 0) return;
-    set_pose(v, home, pose[home]);
-    for (int f = 0; f < params::kMaxViews; ++f)
-        if (found[f] && f != home) fold_frame(t, f, home, pose[f], pose[home]);
 }
 
 }  // namespace

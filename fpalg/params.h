@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "../engine/alg/fpalg.h"
+
 namespace fpalg::params {
 
 // Image geometry: the sensor delivers 96 x 96 samples of 10 bits.
@@ -17,14 +19,14 @@ inline constexpr int kBackgroundBoxRadius = 4;  // three passes ~ sigma 4.5 px
 inline constexpr int kEnergyBoxRadius = 6;      // local ridge energy, two passes
 
 // Quantisation of the band-passed ridges into two bits: sign, and whether
-// the magnitude exceeds this fraction (in 1/16) of the local RMS.
-inline constexpr int kLevelThreshold16 = 14;
+// the magnitude exceeds this many sixteenths of the local RMS.
+inline constexpr int kLevelThresholdSixteenths = 14;
 
-// Foreground: 8 x 8 blocks whose ridge energy exceeds this share (in 1/64)
-// of the 90th percentile block, and an absolute floor for blank images.
+// Foreground: 8 x 8 blocks whose ridge energy exceeds this many sixty-fourths
+// of the 90th percentile block's, and an absolute floor for blank images.
 inline constexpr int kMaskBlock = 8;
 inline constexpr int kMaskGrid = kSide / kMaskBlock;
-inline constexpr int kMaskRelative64 = 3;
+inline constexpr int kMaskRelativeSixtyFourths = 3;
 inline constexpr int kMaskEnergyFloor = 24;     // mean squared band value, 10-bit units
 // A capture with fewer foreground blocks than this is refused.
 inline constexpr int kMinForegroundBlocks = 40;
@@ -37,7 +39,7 @@ inline constexpr int kMaxViews = 11;
 inline constexpr int kHalf = kSide / 2;
 inline constexpr int kFftSide = 64;
 inline constexpr int kAngleStepDeciDeg = 30;
-inline constexpr int kAngleCount = 21;           // -30 .. +30 degrees
+inline constexpr int kAngleCount = 31;           // -45 .. +45 degrees
 inline constexpr int kPocBandLow = 3;            // frequency band kept, in FFT bins
 inline constexpr int kPocBandHigh = 22;
 inline constexpr int kMinOverlapHalfPx = 20;     // shifts leaving less than this (per axis) are skipped
@@ -67,6 +69,16 @@ inline constexpr int kBlockMinValid = 160;       // of 256 pixels valid in both 
 inline constexpr float kBlockGoodNcc = 0.45f;
 inline constexpr int kMinOverlapPx = 1200;
 inline constexpr float kMinOverlapNcc = 0.1f;    // whole-overlap correlation below which blocks are not compared
+// Elastic verification: blocks of the best alignment may move up to
+// kElasticReach px each way, paying kElasticStiffness (in correlation) per
+// squared px of difference from each neighbour and kElasticAnchor per
+// squared px away from the rigid pose.
+inline constexpr int kElasticReach = 3;
+inline constexpr float kElasticStiffness = 0.03f;
+inline constexpr float kElasticAnchor = 0.005f;
+inline constexpr int kElasticSweeps = 4;
+// ... looked for only when the rigid evidence could come near a match.
+inline constexpr float kElasticFloor = 2.0f;
 // The union of registered views is verified when it adds this many pixels.
 inline constexpr int kUnionMinExtraPx = 400;
 // ... and only for an alignment with this much evidence on its own view.
@@ -77,7 +89,7 @@ inline constexpr float kUnionMinRaw = 2.0f;
 inline constexpr float kRegisterBlockNcc = 0.45f;
 inline constexpr int kRegisterMinBlocks = 8;
 inline constexpr int kMaxPoseAngleDeci = 1800;
-inline constexpr int kMaxPoseShift8 = 8 * 400;
+inline constexpr int kMaxPoseShiftEighths = 8 * 400;   // 400 px, in 1/8 px
 
 // Merge: a capture that repeats a stored view this closely adds nothing.
 inline constexpr int kDuplicateOverlapPx = 7800;
@@ -96,7 +108,7 @@ inline constexpr int kMinutiaPairRadius = 4;
 inline constexpr int kMinutiaePairsForFull = 3;
 
 // Score scale: raw evidence at which the score reaches 1, 30, the match
-// threshold (46) and 100; fitted with bench/fpalg_calibrate.py.
+// threshold (46) and 100; fitted with bench/fpalg_tailfit.py (see README.md).
 inline constexpr float kRawFloor = 0.5f;
 inline constexpr float kRaw30 = 11.45f;
 inline constexpr float kRawThreshold = 21.9f;
@@ -108,5 +120,13 @@ inline constexpr float kDetailCheckFloor = 0.35f * kRawThreshold;
 // Renewal folds a probe in only far above the match threshold.
 inline constexpr int kMatchThreshold = 45;
 inline constexpr int kRenewMinScore = 70;
+// ... and takes a renewal slot only when it shows this much area (px) that
+// no stored view of its frame covers.
+inline constexpr int kRenewMinNewPx = 1500;
+
+// What the daemon was built against must be what the matcher computes with.
+static_assert(kSide == FPALG_IMAGE_SIDE);
+static_assert(kMatchThreshold == FPALG_MATCH_THRESHOLD);
+static_assert(kMaxSample == (1 << 10) - 1, "the public header promises 10-bit samples");
 
 }  // namespace fpalg::params

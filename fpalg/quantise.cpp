@@ -11,7 +11,7 @@ using params::kMaskGrid;
 using params::kSide;
 
 std::uint8_t level_of(std::int32_t band, std::int64_t energy) {
-    const std::int64_t t = params::kLevelThreshold16;
+    const std::int64_t t = params::kLevelThresholdSixteenths;
     const bool strong = static_cast<std::int64_t>(band) * band * 256 > t * t * energy;
     if (band < 0) return strong ? 0 : 1;
     return strong ? 3 : 2;
@@ -31,7 +31,7 @@ int foreground_blocks(const RidgeImage &r, View &view) {
     const std::int64_t floor = static_cast<std::int64_t>(params::kMaskEnergyFloor) * 65536 * area;
     int on = 0;
     for (std::size_t i = 0; i < block.size(); ++i) {
-        const bool fg = block[i] > floor && block[i] * 64 > p90 * params::kMaskRelative64;
+        const bool fg = block[i] > floor && block[i] * 64 > p90 * params::kMaskRelativeSixtyFourths;
         view.mask[i] = fg;
         on += fg;
     }

@@ -30,4 +30,10 @@ void set_own_frame(View &v, int index);
 // pixel p + (dy, dx)).
 Pose pose_from_alignment(const Pose &base, const ScoreParts &parts);
 
+// Places view `index` in the frame it aligns on most convincingly, and
+// joins every other frame it also aligns on to that one, so that the views
+// grow into one mosaic even when they arrive in an order where early ones
+// do not overlap. A view that aligns on nothing starts a frame of its own.
+void register_view(Template &t, int index);
+
 }  // namespace fpalg

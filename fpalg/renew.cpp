@@ -18,6 +18,13 @@ LastMatch &last() {
     return *m;
 }
 
+// Probe pixels that no stored view of the matched frame covers.
+int new_area(const Template &probe, const ScoreParts &parts) {
+    int blocks = 0;
+    for (const std::uint8_t on : probe.views[0].mask) blocks += on != 0;
+    return blocks * params::kMaskBlock * params::kMaskBlock - parts.overlap_px;
+}
+
 // The renewal slot to overwrite: a free one, else the renewal view that
 // matched least often.
 int renewal_slot(const Template &t) {
@@ -44,9 +51,16 @@ RenewResult renew_last_match(Template &out) {
     if (!m.valid) return RenewResult::no_match;
     m.valid = false;    // one renewal per match
     if (m.parts.score < params::kRenewMinScore) return RenewResult::too_weak;
+    // Only a capture placed on an enrolled view may join: a renewal placed
+    // on an earlier renewal could walk, match by match, off the enrolled
+    // finger and onto whoever matched it last.
+    if (m.stored.views[m.parts.view].origin != 0) return RenewResult::too_weak;
     out = m.stored;
     View &hit = out.views[m.parts.view];
     if (hit.hits < 0xFFFF) ++hit.hits;
+    // A capture of area already enrolled teaches nothing; the slots are kept
+    // for captures that widen what the next touch can land on.
+    if (new_area(m.probe, m.parts) < params::kRenewMinNewPx) return RenewResult::renewed;
     const int slot = renewal_slot(out);
     if (slot < 0) return RenewResult::too_weak;
     View &fresh = out.views[slot];

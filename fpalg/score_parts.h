@@ -15,6 +15,7 @@ struct ScoreParts {
     int blocks = 0;             // blocks compared
     int good_blocks = 0;        // blocks whose local correlation is convincing
     float block_ncc = 0.0f;     // mean local correlation of compared blocks
+    float rigid_block_ncc = 0.0f;  // the same before the blocks followed the skin's stretch
     int minutiae_stored = 0;    // minutiae of each image in the common area
     int minutiae_probe = 0;
     int minutiae_paired = 0;    // found at the same place in both

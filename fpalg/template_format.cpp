@@ -40,8 +40,8 @@ void encode_view(const View &v, std::uint8_t *p) {
     put16(m + kMaskBytes + 2, v.origin);
     m[kMaskBytes + 4] = v.frame;
     put16(m + kMaskBytes + 5, static_cast<std::uint16_t>(v.pose_angle_deci));
-    put16(m + kMaskBytes + 7, static_cast<std::uint16_t>(v.pose_ty8));
-    put16(m + kMaskBytes + 9, static_cast<std::uint16_t>(v.pose_tx8));
+    put16(m + kMaskBytes + 7, static_cast<std::uint16_t>(v.pose_ty_eighths));
+    put16(m + kMaskBytes + 9, static_cast<std::uint16_t>(v.pose_tx_eighths));
     m[kMaskBytes + 11] = v.ambiguity;
 }
 
@@ -58,12 +58,12 @@ bool decode_view(const std::uint8_t *p, View &v) {
     v.origin = get16(m + kMaskBytes + 2);
     v.frame = m[kMaskBytes + 4];
     v.pose_angle_deci = static_cast<std::int16_t>(get16(m + kMaskBytes + 5));
-    v.pose_ty8 = static_cast<std::int16_t>(get16(m + kMaskBytes + 7));
-    v.pose_tx8 = static_cast<std::int16_t>(get16(m + kMaskBytes + 9));
+    v.pose_ty_eighths = static_cast<std::int16_t>(get16(m + kMaskBytes + 7));
+    v.pose_tx_eighths = static_cast<std::int16_t>(get16(m + kMaskBytes + 9));
     v.ambiguity = m[kMaskBytes + 11];
     const bool pose_sane = std::abs(v.pose_angle_deci) <= params::kMaxPoseAngleDeci &&
-                           std::abs(v.pose_ty8) <= params::kMaxPoseShift8 &&
-                           std::abs(v.pose_tx8) <= params::kMaxPoseShift8;
+                           std::abs(v.pose_ty_eighths) <= params::kMaxPoseShiftEighths &&
+                           std::abs(v.pose_tx_eighths) <= params::kMaxPoseShiftEighths;
     return on >= params::kMinForegroundBlocks && v.origin <= 1 && v.frame < params::kMaxViews && pose_sane;
 }
 

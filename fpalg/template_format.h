@@ -18,6 +18,7 @@ inline constexpr std::size_t kHeaderBytes = 32;
 inline constexpr std::size_t kLevelBytes = params::kPixels / 4;   // two bits per pixel
 inline constexpr std::size_t kMaskBytes = (params::kMaskGrid * params::kMaskGrid + 7) / 8;
 inline constexpr std::size_t kViewBytes = kLevelBytes + kMaskBytes + 14;
+static_assert(kTemplateBytes == FPALG_TEMPLATE_SIZE);
 static_assert(kHeaderBytes + params::kMaxViews * kViewBytes <= kTemplateBytes);
 
 // One enrolled or probe capture: ridge levels 0..3 (two bits per pixel, from
@@ -33,7 +34,7 @@ struct View {
     // rotation about the image centre, then translation in 1/8 px.
     std::uint8_t frame = 0;
     std::int16_t pose_angle_deci = 0;
-    std::int16_t pose_ty8 = 0, pose_tx8 = 0;
+    std::int16_t pose_ty_eighths = 0, pose_tx_eighths = 0;
 };
 
 struct Template {

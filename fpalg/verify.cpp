@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "calibration.h"
 #include "simd_clones.h"
+#include "union_canvas.h"
 
 namespace fpalg {
 namespace {
@@ -93,6 +95,12 @@ FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, 
 
 }  // namespace
 
+float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1, int &pixels) {
+    const Sums s = correlate_region(view, probe, dy, dx, y0, y1, x0, x1);
+    pixels = s.n;
+    return s.ncc();
+}
+
 float overlap_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int &pixels) {
     const Sums s = correlate_region(view, probe, dy, dx, 0, kSide, 0, kSide);
     pixels = s.n;
@@ -144,6 +152,29 @@ void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak 
             parts.good_blocks += top > params::kBlockGoodNcc;
         }
     parts.block_ncc = parts.blocks ? sum / parts.blocks : 0.0f;
+}
+
+ScoreParts verify_candidate(const Template &stored, const RidgeView *views, const ProbeCache &pc, const Candidate &c, RidgeView &canvas) {
+    ScoreParts p;
+    p.view = c.view;
+    p.angle_deci = angle_of(c.angle);
+    p.peak = c.peak.height;
+    p.ambiguity = std::max(stored.views[c.view].ambiguity, pc.source.ambiguity) / 255.0f;
+    verify_alignment(views[c.view], pc.rotated[c.angle], c.peak, p);
+    p.raw = raw_evidence(p);
+    // Other views cannot turn an alignment that fails on its own view into
+    // a match; they only widen one that holds.
+    if (p.overlap_px == 0 || p.raw < params::kUnionMinRaw) return p;
+    const Peak at{c.peak.height, p.dy, p.dx};
+    const int extra = union_canvas(stored, views, c.view, at, canvas);
+    if (extra < params::kUnionMinExtraPx) return p;
+    ScoreParts u = p;
+    u.union_px = extra;
+    verify_alignment(canvas, pc.rotated[c.angle], Peak{c.peak.height, 0, 0}, u);
+    u.dy += p.dy;
+    u.dx += p.dx;
+    u.raw = raw_evidence(u);
+    return u.raw > p.raw ? u : p;
 }
 
 }  // namespace fpalg

@@ -8,8 +8,8 @@
 
 #include "engine/alg/fpalg.h"
 #include "engine/feature_extraction.h"
-#include "engine/sensor_frames.h"
 #include "fuzz/fuzz_env.h"
+#include "protocol/sensor_frames.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -3,6 +3,7 @@
 // them to standard output.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Texts are cut to this many characters; a record holds one more for the NUL.
@@ -21,6 +22,16 @@ int vllogstrex(const char *bytes, int length);
 int vllogM(const char *caption, const void *data, uint32_t size);
 int vllogtm();
 int vllogClr();
+
+// Room for one escaped client string: every name the daemon takes is at most
+// 255 bytes, and a line holds only VLLOG_TEXT_MAX characters anyway.
+inline constexpr size_t VLLOG_ESCAPED_SIZE = VLLOG_TEXT_MAX + 1;
+
+// Copies text into buf (size bytes, always terminated, cut before an escape
+// that would not fit) with control characters and backslashes escaped ("\n",
+// "\x1b", "\\"), so that a client string never breaks a log line; returns
+// buf.
+const char *vllogEscape(const char *text, char *buf, size_t size);
 
 // Waits up to timeoutMs for the writer to have written every line posted so
 // far; true when it has. Used before the process exits so that its last lines

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "client/client.h"
+#include "protocol/run_status.h"
 
 namespace {
 
@@ -112,6 +113,9 @@ public:
         }
         if (!call(err, [&] { return claimed_ = conn_.claim(true, err); })) {
             debug("sensor unavailable: %s", err.describe().c_str());
+            // Someone else is verifying or enrolling: the password it is.
+            if (err.busy())
+                pam_info(pamh_, "The fingerprint sensor is busy");
             return PAM_AUTHINFO_UNAVAIL;
         }
         int tries = 0;
@@ -158,10 +162,10 @@ private:
             }
             running_ = false;
             switch (s.status) {
-            case 0:
+            case VERIFY_MATCH:
                 debug("finger identified as '%s'", s.id.c_str());
                 return s.id == user_ ? PAM_SUCCESS : PAM_AUTH_ERR;
-            case 1:
+            case VERIFY_NO_MATCH:
                 return ++tries >= opt_.maxTries ? PAM_MAXTRIES : PAM_INCOMPLETE;
             default:
                 debug("verification ended: %s", vlclient::describe(s).c_str());
@@ -220,6 +224,10 @@ PAM_EXTERN __attribute__((visibility("default"))) int pam_sm_authenticate(pam_ha
     Options opt = parseOptions(pamh, argc, argv);
     const char *user = nullptr;
     if (pam_get_user(pamh, &user, nullptr) != PAM_SUCCESS || user == nullptr || user[0] == '\0')
+        return PAM_USER_UNKNOWN;
+    // No such user can have enrolled, and libdbus would abort the program
+    // that loaded us rather than send a name that is not UTF-8.
+    if (!dbus_validate_utf8(user, nullptr))
         return PAM_USER_UNKNOWN;
     if (isRemote(pamh))
         return PAM_AUTHINFO_UNAVAIL;

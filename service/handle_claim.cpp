@@ -10,22 +10,30 @@ void handle_Claim(DBusConnection *conn, DBusMessage *call, DBusError *err)
     if (!vlBeginCall(conn, call, err, "handle_claim", DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN,
                      &claimed, DBUS_TYPE_INVALID))
         return;
-    // The id is only logged: the sensor is not tied to a user.
-    _vllog("--rcved: id=%s claimed=%d", id, claimed);
+    // The id is only logged: the sensor is held by a connection, not a user.
+    char shown[VLLOG_ESCAPED_SIZE];
+    _vllog("--rcved: id=%s claimed=%d", vllogEscape(id, shown, sizeof shown), claimed);
 
-    // A worker still capturing would be left with a closed handle.
-    vlStopWorker();
+    // Another client's claim is neither released nor taken over.
+    if (!vlCallerMayUseSensor(call)) {
+        vllogstr("claimed by another client");
+        vlReplyFailed(conn, call, err, "OpenDevice fail.");
+        return;
+    }
     if (!claimed) {
-        vlCloseDev();
-        m_claimed = 0;
+        vlReleaseSensor(conn);
         vlReplyEmpty(conn, call);
         return;
     }
+    bool renewed = m_claimed.load() != 0;
+    // A worker still capturing would be left with a closed handle.
+    vlStopWorker();
     // A failed open leaves an earlier claim in place.
     if (vlOpenDev() != 0) {
         vlReplyFailed(conn, call, err, "OpenDevice fail.");
         return;
     }
     m_claimed = 1;
+    vlClaimTakenBy(conn, call, renewed);
     vlReplyEmpty(conn, call);
 }

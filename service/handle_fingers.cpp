@@ -11,7 +11,10 @@ void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err
     if (!vlBeginCall(conn, call, err, "handle_DeleteFinger", DBUS_TYPE_STRING, &id,
                      DBUS_TYPE_STRING, &finger, DBUS_TYPE_INVALID))
         return;
-    _vllog("--rcved: id=%s finger=%s", id, finger);
+    char shownId[VLLOG_ESCAPED_SIZE];
+    char shownFinger[VLLOG_ESCAPED_SIZE];
+    _vllog("--rcved: id=%s finger=%s", vllogEscape(id, shownId, sizeof shownId),
+           vllogEscape(finger, shownFinger, sizeof shownFinger));
     vlReplyResult(conn, call, err, vlDelFp(id, finger), "DeleteFinger fail.");
 }
 
@@ -23,7 +26,8 @@ void handle_DeleteAllFingers(DBusConnection *conn, DBusMessage *call, DBusError 
     if (!vlBeginCall(conn, call, err, "handle_DeleteAllFingers", DBUS_TYPE_STRING, &id,
                      DBUS_TYPE_INVALID))
         return;
-    _vllog("--rcved: id=%s", id);
+    char shownId[VLLOG_ESCAPED_SIZE];
+    _vllog("--rcved: id=%s", vllogEscape(id, shownId, sizeof shownId));
     vlDelAllFp(id);
     vlReplyEmpty(conn, call);
 }
@@ -36,6 +40,11 @@ void handle_RenameFinger(DBusConnection *conn, DBusMessage *call, DBusError *err
     if (!vlBeginCall(conn, call, err, "handle_RenameFinger", DBUS_TYPE_STRING, &id,
                      DBUS_TYPE_STRING, &finger, DBUS_TYPE_STRING, &newname, DBUS_TYPE_INVALID))
         return;
-    _vllog("--rcved: id=%s finger=%s newname=%s", id, finger, newname);
+    char shownId[VLLOG_ESCAPED_SIZE];
+    char shownFinger[VLLOG_ESCAPED_SIZE];
+    char shownNew[VLLOG_ESCAPED_SIZE];
+    _vllog("--rcved: id=%s finger=%s newname=%s", vllogEscape(id, shownId, sizeof shownId),
+           vllogEscape(finger, shownFinger, sizeof shownFinger),
+           vllogEscape(newname, shownNew, sizeof shownNew));
     vlReplyResult(conn, call, err, vlRenameFp(id, finger, newname), "RenameFinger fail.");
 }

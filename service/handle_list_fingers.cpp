@@ -23,6 +23,39 @@ static void appendNames(DBusMessageIter *array, const char *list, size_t size, i
     }
 }
 
+// 0 when the list went out, 1 otherwise.
+static int sendList(DBusConnection *conn, DBusMessage *call, const char *names, size_t size,
+                    int32_t count)
+{
+    DBusMessage *reply = dbus_message_new_method_return(call);
+    if (reply == nullptr) {
+        vllogstr("No memory");
+        return 1;
+    }
+    // Clients rely on the element type: a user without fingers gets an empty
+    // array of {ss}, not of s.
+    DBusMessageIter args;
+    DBusMessageIter array;
+    dbus_message_iter_init_append(reply, &args);
+    dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, count != 0 ? "s" : "{ss}", &array);
+    if (count != 0)
+        appendNames(&array, names, size, count);
+    dbus_message_iter_close_container(&args, &array);
+
+    int rc = 0;
+    if (!vlSendReply(conn, call, reply)) {
+        vllogstr("No memory");
+        rc = 1;
+    }
+    dbus_message_unref(reply);
+    return rc;
+}
+
+void vlReplyEmptyList(DBusConnection *conn, DBusMessage *call)
+{
+    sendList(conn, call, nullptr, 0, 0);
+}
+
 int handle_ListFingers(DBusConnection *conn, DBusMessage *call)
 {
     DBusError err;
@@ -43,27 +76,5 @@ int handle_ListFingers(DBusConnection *conn, DBusMessage *call)
         return 1;
     }
     _vllog("num=%d", count);
-
-    DBusMessage *reply = dbus_message_new_method_return(call);
-    if (reply == nullptr) {
-        vllogstr("No memory");
-        return 1;
-    }
-    // Clients rely on the element type: a user without fingers gets an empty
-    // array of {ss}, not of s.
-    DBusMessageIter args;
-    DBusMessageIter array;
-    dbus_message_iter_init_append(reply, &args);
-    dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, count != 0 ? "s" : "{ss}", &array);
-    if (count != 0)
-        appendNames(&array, names, sizeof names, count);
-    dbus_message_iter_close_container(&args, &array);
-
-    int rc = 0;
-    if (!dbus_connection_send(conn, reply, nullptr)) {
-        vllogstr("No memory");
-        rc = 1;
-    }
-    dbus_message_unref(reply);
-    return rc;
+    return sendList(conn, call, names, sizeof names, count);
 }

@@ -62,7 +62,7 @@ static void replyValue(DBusConnection *conn, DBusMessage *call, const VlProperty
     }
     if (!appended)
         vllogstr("No memory");
-    else if (!dbus_connection_send(conn, reply, nullptr))
+    else if (!vlSendReply(conn, call, reply))
         vllogstr("No memory\n");
     dbus_message_unref(reply);
 }
@@ -75,7 +75,11 @@ void handle_GetProperty(DBusConnection *conn, DBusMessage *call, DBusError *err)
                      DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID))
         return;
     // The interface is not looked at: every property belongs to the device.
-    _vllog("--rcved: interface=%s property=%s", interface, property);
+    char shownInterface[VLLOG_ESCAPED_SIZE];
+    char shownProperty[VLLOG_ESCAPED_SIZE];
+    _vllog("--rcved: interface=%s property=%s",
+           vllogEscape(interface, shownInterface, sizeof shownInterface),
+           vllogEscape(property, shownProperty, sizeof shownProperty));
 
     const VlProperty *p = findProperty(property);
     if (p != nullptr)
@@ -90,6 +94,7 @@ void handle_GetAllProperty(DBusConnection *conn, DBusMessage *call, DBusError *e
     if (!vlBeginCall(conn, call, err, "handle_GetAllProperty", DBUS_TYPE_STRING, &interface,
                      DBUS_TYPE_INVALID))
         return;
-    _vllog("--rcved: interface=%s ", interface);
+    char shownInterface[VLLOG_ESCAPED_SIZE];
+    _vllog("--rcved: interface=%s ", vllogEscape(interface, shownInterface, sizeof shownInterface));
     vlReplyEmpty(conn, call);
 }

@@ -4,6 +4,15 @@
 #include "log/log.h"
 #include "service/vorl2547_svr.h"
 
+bool vlSendReply(DBusConnection *conn, DBusMessage *call, DBusMessage *reply)
+{
+    // A caller that asked for no reply gets none: the bus would refuse it as
+    // unrequested, at some cost to everyone when a client sends thousands.
+    if (dbus_message_get_no_reply(call))
+        return true;
+    return dbus_connection_send(conn, reply, nullptr);
+}
+
 void vlReplyEmpty(DBusConnection *conn, DBusMessage *call)
 {
     DBusMessage *reply = dbus_message_new_method_return(call);
@@ -11,7 +20,7 @@ void vlReplyEmpty(DBusConnection *conn, DBusMessage *call)
         vllogstr("No memory");
         return;
     }
-    if (!dbus_connection_send(conn, reply, nullptr))
+    if (!vlSendReply(conn, call, reply))
         vllogstr("No memory");
     dbus_message_unref(reply);
 }
@@ -24,7 +33,7 @@ void vlReplyError(DBusConnection *conn, DBusMessage *call, const DBusError *err)
         vllogstr("No memory");
         return;
     }
-    if (!dbus_connection_send(conn, reply, nullptr))
+    if (!vlSendReply(conn, call, reply))
         vllogstr("send fail");
     dbus_message_unref(reply);
 }

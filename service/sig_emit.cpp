@@ -1,14 +1,46 @@
 // The two status signals, sent on the daemon's connection from whichever
 // thread reports (the enrollment or verification worker, or the main thread).
+#include <cstdio>
+#include <mutex>
+
+#include "common/dbus_ptr.h"
 #include "log/log.h"
 #include "service/sig_encode.h"
 #include "service/vlsig.h"
 #include "service/vorl2547_svr.h"
 
+// The connection that started the running enrollment or verification. Its
+// results are nobody else's business: who touched the sensor, and whether a
+// login succeeded. Set on the main thread, read by the worker.
+static std::mutex s_destinationMutex;
+static char s_destination[256];
+static bool s_destinationValid = true;
+
+void vlSetStatusDestination(const char *name)
+{
+    std::lock_guard lock(s_destinationMutex);
+    int n = std::snprintf(s_destination, sizeof s_destination, "%s", name != nullptr ? name : "");
+    // The bus only hands out valid names of at most 255 characters; anything
+    // else (libdbus would abort on it) addresses nobody, and a cut name could
+    // be somebody else's.
+    s_destinationValid = n >= 0 && static_cast<size_t>(n) < sizeof s_destination &&
+                         (n == 0 || dbus_validate_bus_name(s_destination, nullptr));
+}
+
+// An empty destination (a caller without a bus name, on a peer-to-peer
+// connection) leaves the signal a broadcast, as it always was.
+static bool addressSignal(DBusMessage *signal)
+{
+    std::lock_guard lock(s_destinationMutex);
+    if (!s_destinationValid)
+        return false;
+    return s_destination[0] == '\0' || dbus_message_set_destination(signal, s_destination);
+}
+
 static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigArgs &args)
 {
-    DBusMessage *signal =
-        conn != nullptr ? dbus_message_new_signal(VL_SIGNAL_PATH, VL_INTERFACE, member) : nullptr;
+    MessagePtr signal(conn != nullptr ? dbus_message_new_signal(VL_SIGNAL_PATH, VL_INTERFACE, member)
+                                      : nullptr);
     if (signal == nullptr) {
         vllogstr("Message Null");
         return RES_FAILED;
@@ -17,21 +49,22 @@ static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigA
     // the process on such a string rather than send it.
     if (!dbus_validate_utf8(args.id, nullptr)) {
         vllogstr("invalid id");
-        dbus_message_unref(signal);
+        return RES_FAILED;
+    }
+    if (!addressSignal(signal.get())) {
+        vllogstr("no destination");
         return RES_FAILED;
     }
     const char *text = args.text;
-    if (!dbus_message_append_args(signal, DBUS_TYPE_STRING, &args.id, DBUS_TYPE_INT32,
+    if (!dbus_message_append_args(signal.get(), DBUS_TYPE_STRING, &args.id, DBUS_TYPE_INT32,
                                   &args.status, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) ||
-        !dbus_connection_send(conn, signal, nullptr)) {
+        !dbus_connection_send(conn, signal.get(), nullptr)) {
         vllogstr("Out of memory");
-        dbus_message_unref(signal);
         return RES_FAILED;
     }
     // The worker goes on only once its signal is on the bus, so the signals
     // of one thread leave in order.
     dbus_connection_flush(conn);
-    dbus_message_unref(signal);
     return RES_SUCCESS;
 }
 
@@ -42,7 +75,9 @@ static int32_t reportStatus(const char *member, Encoder encode, const char *id, 
                             int32_t detail)
 {
     DBusConnection *conn = m_conn;
-    _vllog("%s %s %d %d", member, id != nullptr ? id : "", status, detail);
+    char shown[VLLOG_ESCAPED_SIZE];
+    _vllog("%s %s %d %d", member, vllogEscape(id != nullptr ? id : "", shown, sizeof shown), status,
+           detail);
     VlSigArgs args;
     encode(id, status, detail, &args);
     return emitStatus(conn, member, args);

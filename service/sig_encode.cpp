@@ -3,14 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "protocol/run_status.h"
 #include "service/sig_encode.h"
 
-// Status sent for anything outside 0..3.
-static constexpr int32_t STATUS_OTHER = 4;
-
-static void setText(VlSigArgs *out, const char *text)
+static void setSubcode(VlSigArgs *out, int32_t subcode)
 {
-    snprintf(out->text, sizeof out->text, "%s", text);
+    snprintf(out->text, sizeof out->text, "{subcode:%d}", subcode);
 }
 
 // detail x 10, capped at 100. The product wraps like 32-bit two's complement
@@ -27,19 +25,21 @@ void vlEncodeEnrollStatus(const char *id, int32_t status, int32_t detail, VlSigA
     out->id = id != nullptr ? id : "";
     out->status = status;
     switch (status) {
-    case 0:
+    case ENROLL_DONE:
         break;
-    case 1:  // refused or stopped
-        setText(out, detail == 4 ? "{subcode:4}" : detail == 2 ? "{subcode:2}" : "{subcode:3}");
+    case ENROLL_REFUSED:
+        setSubcode(out, detail == ENROLL_SUB_TOO_MANY ? ENROLL_SUB_TOO_MANY
+                        : detail == ENROLL_SUB_EXISTS ? ENROLL_SUB_EXISTS
+                                                      : ENROLL_SUB_STOPPED);
         break;
-    case 2:  // an accepted capture
+    case ENROLL_STEP:
         snprintf(out->text, sizeof out->text, "{progress:%d}", progressPercent(detail));
         break;
-    case 3:
-        setText(out, detail == 4 ? "{subcode:4}" : "{subcode:7}");
+    case ENROLL_FAILED:
+        setSubcode(out, detail == ENROLL_SUB_TOO_MANY ? ENROLL_SUB_TOO_MANY : ENROLL_SUB_FAILED);
         break;
     default:
-        out->status = STATUS_OTHER;
+        out->status = ENROLL_SENSOR_ERROR;
         break;
     }
 }
@@ -48,20 +48,21 @@ void vlEncodeVerifyStatus(const char *id, int32_t status, int32_t detail, VlSigA
 {
     memset(out, 0, sizeof *out);
     // Only a match names a user.
-    out->id = (status == 0 && id != nullptr) ? id : "";
+    out->id = (status == VERIFY_MATCH && id != nullptr) ? id : "";
     out->status = status;
     switch (status) {
-    case 0:  // match
-    case 1:  // no match after the last try
+    case VERIFY_MATCH:
+    case VERIFY_NO_MATCH:
         break;
-    case 2:  // nothing stored, or stopped
-        setText(out, "{subcode:1}");
+    case VERIFY_ENDED:
+        setSubcode(out, VERIFY_SUB_ENDED);
         break;
-    case 3:  // no match yet, try again
-        setText(out, detail == 0 ? "{subcode:3}" : "{subcode:5}");
+    case VERIFY_RETRY:
+        // The detail is the score; 0 is a capture that scored nothing.
+        setSubcode(out, detail == 0 ? VERIFY_SUB_NO_SCORE : VERIFY_SUB_TOO_LOW);
         break;
     default:
-        out->status = STATUS_OTHER;
+        out->status = VERIFY_SENSOR_ERROR;
         break;
     }
 }

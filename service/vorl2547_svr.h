@@ -24,6 +24,10 @@ extern std::atomic<int32_t> m_claimed;
 
 void vlSleep(unsigned usec);
 
+// Sends reply to call on conn, unless the caller asked for no reply; false
+// when it could not be queued.
+bool vlSendReply(DBusConnection *conn, DBusMessage *call, DBusMessage *reply);
+
 // Replies. Each sends on conn and releases what it created.
 void vlReplyEmpty(DBusConnection *conn, DBusMessage *call);
 void vlReplyError(DBusConnection *conn, DBusMessage *call, const DBusError *err);
@@ -44,6 +48,31 @@ bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const 
 // and returns false when there is none.
 bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err);
 
+// The claim's holder: the bus connection whose Claim(..., true) opened the
+// sensor. While it holds the claim, Claim, Enroll, StopEnroll, Verify and
+// StopVerify of every other connection are refused and change nothing.
+// True when the caller may use the sensor: no claim is held, the holder is
+// not known (no sender), or the caller is the holder.
+bool vlCallerMayUseSensor(DBusMessage *call);
+// After a successful Claim(..., true): the caller becomes the holder and its
+// departure from the bus is watched. renewed: the sensor was claimed already.
+void vlClaimTakenBy(DBusConnection *conn, DBusMessage *call, bool renewed);
+// Release: stops a running worker and waits for it, closes the sensor,
+// clears the claim and its holder.
+void vlReleaseSensor(DBusConnection *conn);
+// A NameOwnerChanged of the bus saying that the holder left: its run is
+// stopped and the sensor released, as its own stop and release would have.
+// True when msg was that signal.
+bool vlHandleOwnerLeft(DBusConnection *conn, DBusMessage *msg);
+
+// Status signals of the run about to start go to this bus name only (empty:
+// broadcast, for a caller without a name).
+void vlSetStatusDestination(const char *name);
+
+// The longest user id, finger name or property name a call may carry. A
+// call with a longer one is answered at once with its member's refusal.
+inline constexpr size_t VL_MAX_NAME_ARG = 255;
+
 // A handler answers one call. err is the loop's error record; the handler
 // resets it before parsing.
 using VlHandler = void (*)(DBusConnection *conn, DBusMessage *call, DBusError *err);
@@ -53,6 +82,10 @@ struct VlMethod {
     const char *member;
     const char *signature;  // in-arguments the handler parses
     VlHandler handler;
+    // The answer to a call with a string argument over VL_MAX_NAME_ARG bytes:
+    // the member's failure message, or null for its empty answer (an empty
+    // list for ListFingers).
+    const char *oversized;
 };
 
 // Every member the daemon answers, in the order calls are matched.
@@ -86,3 +119,5 @@ void handle_GetAllProperty(DBusConnection *conn, DBusMessage *call, DBusError *e
 
 // Sends the user's finger names; 0 when the list went out, 1 otherwise.
 int handle_ListFingers(DBusConnection *conn, DBusMessage *call);
+// ListFingers' answer for a user with no fingers.
+void vlReplyEmptyList(DBusConnection *conn, DBusMessage *call);

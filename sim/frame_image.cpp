@@ -6,7 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 
 namespace sim {
 

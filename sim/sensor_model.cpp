@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 
 namespace sim {
 

@@ -84,7 +84,7 @@ Testbed::Testbed(const std::vector<DeviceDesc> &devices) : m(new Impl)
         m->ensureHub(std::vector<int>(desc.ports.begin(), desc.ports.end() - 1), false);
         e.devnum = m->nextDevnum++;
         e.record = deviceRecord(desc.ports, e.devnum, desc.vendor, desc.product);
-        if (desc.vendor == 0x2541 && desc.product == 0x2547) {
+        if (desc.vendor == VL_SENSOR_VID && desc.product == VL_SENSOR_PID) {
             e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), desc.kernelDriver);
             // The handler is in place before the node appears, so an open
             // right after the add event already reaches it.
@@ -121,7 +121,7 @@ int Testbed::addDevice(const DeviceDesc &desc)
     m->ensureHub(std::vector<int>(desc.ports.begin(), desc.ports.end() - 1), true);
     Impl::Entry e{desc, m->nextDevnum++, {}, nullptr, false};
     e.record = deviceRecord(desc.ports, e.devnum, desc.vendor, desc.product);
-    if (desc.vendor == 0x2541 && desc.product == 0x2547) {
+    if (desc.vendor == VL_SENSOR_VID && desc.product == VL_SENSOR_PID) {
         e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), desc.kernelDriver);
         umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(), e.usbfs->handler(),
                                       nullptr);

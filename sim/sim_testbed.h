@@ -12,14 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "protocol/sensor_ids.h"
 #include "sim/sensor_model.h"
 
 namespace sim {
 
 struct DeviceDesc {
     std::vector<int> ports{1};  // port path from the root hub down
-    uint16_t vendor = 0x2541;
-    uint16_t product = 0x2547;
+    uint16_t vendor = VL_SENSOR_VID;
+    uint16_t product = VL_SENSOR_PID;
     bool kernelDriver = false;  // a kernel driver holds interface 0 at plug-in
     bool plugged = true;
 };

@@ -1,15 +1,17 @@
 // Finding sensors on the bus and naming them by their port path.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "log/log.h"
+#include "protocol/sensor_ids.h"
 #include "usb/vlUsb.h"
 
 int ssDevIdString(const uint8_t *ports, int portCount, char *out, int outSize)
 {
     if (outSize <= 0)
         return 0;
-    int len = snprintf(out, outSize, "%s", SS_DEV_ID_PREFIX);
+    int len = snprintf(out, outSize, "%s", VL_DEV_ID_PREFIX);
     for (int i = 0; i < portCount && i < SS_MAX_PORTS && len < outSize; ++i)
         len += snprintf(out + len, outSize - len, ".%02X", ports[i]);
     return len < outSize ? len : outSize - 1;
@@ -36,6 +38,16 @@ void endList(char *list, int listSize, int pos)
 
 }  // namespace
 
+namespace {
+
+struct DeviceListFree {
+    void operator()(libusb_device **list) const { libusb_free_device_list(list, 1); }
+};
+// libusb's device list, each device's reference dropped with the list.
+using DeviceList = std::unique_ptr<libusb_device *[], DeviceListFree>;
+
+}  // namespace
+
 int _ssUlstFind(const char *id, char *list, int listSize, int vid, int pid)
 {
     const int vendor = vid ? vid : ss_Vid;
@@ -47,12 +59,12 @@ int _ssUlstFind(const char *id, char *list, int listSize, int vid, int pid)
         vllogstr("failed to initialise libusb\n");
         return -3;
     }
-    libusb_device **devs = nullptr;
-    const ssize_t n = libusb_get_device_list(nullptr, &devs);
+    libusb_device **raw = nullptr;
+    const ssize_t n = libusb_get_device_list(nullptr, &raw);
+    // Null when the call failed: nothing to free then.
+    const DeviceList devs(n < 0 ? nullptr : raw);
     if (n <= 0) {
         vllogstr("get device error\n");
-        if (n == 0)
-            libusb_free_device_list(devs, 1);
         return -4;
     }
 
@@ -79,24 +91,20 @@ int _ssUlstFind(const char *id, char *list, int listSize, int vid, int pid)
         ssDevIdString(ports, lastStatus > 0 ? lastStatus : 0, devId, sizeof devId);
 
         if (id) {
-            if (strcmp(devId, id) == 0) {
-                libusb_free_device_list(devs, 1);
+            if (strcmp(devId, id) == 0)
                 return 0;
-            }
             continue;
         }
         if (list)
             pos = appendEntry(list, listSize, pos, devId);
         if (lastStatus == 0) {
             endList(list, listSize, pos);
-            libusb_free_device_list(devs, 1);
             return count;
         }
         ss_Vid = vendor;
         ss_Pid = product;
     }
     endList(list, listSize, pos);
-    libusb_free_device_list(devs, 1);
     return lastStatus < 0 ? -13 : count;
 }
 

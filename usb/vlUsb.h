@@ -19,14 +19,13 @@ extern libusb_context *m_ctx;
 // The open sensor, interface 0 claimed; null while closed.
 extern std::atomic<libusb_device_handle *> m_dev_handle;
 
-// The device ID of a sensor is this prefix plus ".%02X" per port number.
-inline constexpr const char SS_DEV_ID_PREFIX[] = "Vorlen.Usb.0x2541.0x2547";
 inline constexpr int SS_DEV_ID_SIZE = 128;
 inline constexpr int SS_MAX_PORTS = 8;
 // Size of the list buffer that vlLstDev and vlOpenDev hand to the enumeration.
 inline constexpr int SS_DEV_LIST_SIZE = 128;
 
-// Writes the ID for a port path (root port first) into out; returns its length.
+// Writes the ID for a port path (root port first) into out: VL_DEV_ID_PREFIX
+// and ".%02X" per port. Returns its length.
 int ssDevIdString(const uint8_t *ports, int portCount, char *out, int outSize);
 
 // Enumeration. With a list buffer of listSize bytes, the IDs found are

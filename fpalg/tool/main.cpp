@@ -91,9 +91,13 @@ bool decode(const std::string &path, const Bytes &b, fpalg::Template &t) {
     return false;
 }
 
-// Prints every alignment the matcher verified.
+// Prints the coarse alignments the matcher found and every one it verified.
 class PrintSink : public fpalg::debug::Sink {
 public:
+    void on_candidate(const fpalg::Candidate &c) override {
+        std::printf("  coarse view %d angle %+.1f shift (%d,%d) peak %.3f\n", c.view, fpalg::angle_of(c.angle) / 10.0,
+                    c.peak.dy, c.peak.dx, c.peak.height);
+    }
     void on_alignment(const fpalg::ScoreParts &p) override {
         std::printf("  candidate view %d angle %+.1f shift (%d,%d) peak %.3f overlap %d ncc %.3f blocks %d/%d "
                     "block ncc %.3f ambiguity %.2f raw %.2f\n",
@@ -161,8 +165,8 @@ int cmd_show(const std::vector<std::string> &args, const std::string &png) {
     if (!load(args[0], b) || !decode(args[0], b, t)) return 1;
     for (int v = 0; v < t.view_count; ++v)
         std::printf("view %d: frame %d pose %+.1f deg (%.1f, %.1f) ambiguity %.2f origin %s hits %d\n", v,
-                    t.views[v].frame, t.views[v].pose_angle_deci / 10.0, t.views[v].pose_ty8 / 8.0,
-                    t.views[v].pose_tx8 / 8.0, t.views[v].ambiguity / 255.0,
+                    t.views[v].frame, t.views[v].pose_angle_deci / 10.0, t.views[v].pose_ty_eighths / 8.0,
+                    t.views[v].pose_tx_eighths / 8.0, t.views[v].ambiguity / 255.0,
                     t.views[v].origin ? "renewal" : "enrollment", t.views[v].hits);
     return fpalg_tool::draw_template(t, png) ? 0 : 1;
 }

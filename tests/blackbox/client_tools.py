@@ -10,7 +10,7 @@ import subprocess
 import dbus
 import dbus.lowlevel
 
-from conftest import BUILD, BUS_NAME, IFACE, PATH, wait_until
+from conftest import BUILD, BUS_NAME, IFACE, PATH, daemon_pid, wait_until
 
 CTL = os.path.join(BUILD, "ctl", "vorl2547-ctl")
 
@@ -37,14 +37,6 @@ def enroll_with_ctl(address, sensor, user, finger, generated):
     # Test users have no account on the machine.
     out = run_ctl(address, "enroll", "--any-user", user, finger)
     assert out.returncode == 0, out.stdout + out.stderr
-
-
-def daemon_pid(daemon):
-    """The daemon's own pid: the emulated sensor runs it as its child."""
-    pid = daemon.proc.pid
-    with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
-        children = f.read().split()
-    return int(children[0]) if children else pid
 
 
 @contextlib.contextmanager

@@ -7,6 +7,7 @@ the daemon's own.
 """
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -33,6 +34,15 @@ ERR_NO_REPLY = "org.freedesktop.DBus.Error.NoReply"
 
 # An idle daemon answers within about 1.05 s; sanitizer builds are slower.
 CALL_TIMEOUT = float(os.environ.get("VORL2547_CALL_TIMEOUT", "10"))
+
+# Log lines of faults no test provokes on purpose: memory running out, a
+# signal that could not be made, a worker thread that could not start.
+UNEXPECTED_LOG_LINES = {"No memory", "Out of memory", "Message Null", "CreateThread err"}
+# What the daemon's libraries and the sanitizers write to its standard error
+# when something is wrong: libdbus about its own misuse, libusb's warnings,
+# ASan, UBSan and TSan reports.
+UNEXPECTED_OUTPUT = re.compile(r"^(?:dbus\[\d+\]: |libusb: (?:warning|error)|==\d+==ERROR|"
+                               r"WARNING: ThreadSanitizer|.*: runtime error: ).*$", re.M)
 
 
 def daemon_argv(build_dir=BUILD, wrapper=()):
@@ -68,6 +78,8 @@ class Daemon:
         self.argv = argv
         self.env = daemon_env(bus_address, self.log_file, self.template_dir)
         self.proc = None
+        # What stop() found in the log and on standard output and error.
+        self.warnings = []
 
     def start(self):
         with open(self.stdout_file, "w") as out:
@@ -93,6 +105,10 @@ class Daemon:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        if self.proc is not None and os.path.isdir(self.dir):
+            self.warnings = [line for line in self.log().splitlines()
+                             if line.strip() in UNEXPECTED_LOG_LINES]
+            self.warnings += [m.group(0) for m in UNEXPECTED_OUTPUT.finditer(self.stdout())]
         shutil.rmtree(self.dir, ignore_errors=True)
 
     def log(self):
@@ -138,6 +154,24 @@ def daemon(private_bus, bus, daemon_wrapper):
         yield d
     finally:
         d.stop()
+    # As libusb's test fixtures do: a warning nobody asked for fails the tests.
+    assert not d.warnings, "unexpected warnings from the daemon: %r" % d.warnings
+
+
+def daemon_pid(daemon):
+    """The daemon's own pid: under a wrapper (the emulated sensor) it is the
+    wrapper's child."""
+    pid = daemon.proc.pid
+    with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+        children = f.read().split()
+    return int(children[0]) if children else pid
+
+
+def claim(bus, on=True):
+    """Claims (or releases) the sensor as "tester"; the daemon must agree."""
+    reply = call(bus, "Claim", "sb", ["tester", on])
+    assert reply is None
+    return reply
 
 
 def call(bus, member, signature="", args=(), interface=IFACE, path=PATH, timeout=CALL_TIMEOUT):

@@ -56,19 +56,24 @@ class PrivateBus:
         os.chmod(self.dir, 0o755)
         self.socket = os.path.join(self.dir, "system_bus_socket")
         self.config = os.path.join(self.dir, "system.conf")
+        # A file, not a pipe: the bus logs every refused message, and a pipe
+        # nobody reads fills up and stops the bus in its tracks.
+        self.log = os.path.join(self.dir, "bus.log")
         self.proc = None
         self.address = None
 
     def start(self, timeout=10.0):
         with open(self.config, "w") as f:
             f.write(BUS_CONFIG.format(socket=self.socket, policy=self.policy_file))
-        self.proc = subprocess.Popen(
-            ["dbus-daemon", "--config-file=" + self.config, "--nofork", "--print-address"],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        with open(self.log, "w") as log:
+            self.proc = subprocess.Popen(
+                ["dbus-daemon", "--config-file=" + self.config, "--nofork", "--print-address"],
+                stdout=subprocess.PIPE, stderr=log, text=True)
         line = self.proc.stdout.readline().strip()
         if not line:
-            err = self.proc.stderr.read() if self.proc.poll() is not None else ""
-            raise RuntimeError("dbus-daemon did not start: " + err)
+            self.proc.wait()
+            with open(self.log) as log:
+                raise RuntimeError("dbus-daemon did not start: " + log.read())
         self.address = line
         deadline = time.monotonic() + timeout
         while not os.path.exists(self.socket):
@@ -86,9 +91,8 @@ class PrivateBus:
                 self.proc.kill()
                 self.proc.wait()
             self.proc.stdout.close()
-            self.proc.stderr.close()
             self.proc = None
-        for name in (self.socket, self.config):
+        for name in (self.socket, self.config, self.log):
             if os.path.exists(name):
                 os.unlink(name)
         os.rmdir(self.dir)

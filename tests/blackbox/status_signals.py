@@ -1,7 +1,9 @@
 """Records the daemon's EnrollStatus and VerifyStatus signals.
 
-A GLib main loop delivers the signals to a second bus connection; the
-recorder pumps it while a test waits, so tests stay plain and sequential.
+The daemon sends a run's signals only to the connection that started the
+run, so a test makes its calls on the recorder's connection (`conn`). A GLib
+main loop delivers the signals to it; the recorder pumps it while a test
+waits, so tests stay plain and sequential.
 """
 
 import time

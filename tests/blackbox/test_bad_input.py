@@ -54,7 +54,7 @@ WATCHED_SYSTEM_FILES = ["/etc/passwd", "/etc/shadow", "/etc/group", "/etc/hostna
 WATCHED_SYSTEM_DIRS = ["/", "/etc", "/tmp", "/usr/share", "/var/log", "/dev"]
 
 # Counts for the closing line.
-COUNTS = {"inputs": 0, "burst": 0, "deaths": 0, "touched_outside": 0}
+COUNTS = {"inputs": 0, "burst": 0, "burst_seconds": None, "deaths": 0, "touched_outside": 0}
 REPLIES = []
 
 # dbus-daemon refuses a connection more than a fixed number of calls waiting
@@ -124,7 +124,8 @@ def string_inputs():
 
 
 def is_safe_name(v):
-    return 0 < len(v.encode()) <= 63 and "/" not in v and v not in (".", "..")
+    return (0 < len(v.encode()) <= 63 and "/" not in v and v not in (".", "..")
+            and not any(ord(c) < 0x20 or ord(c) == 0x7f for c in v))
 
 
 def expect_for(member, index, value):
@@ -145,7 +146,7 @@ def no_interface_inputs():
 
 class AsyncCaller:
     """Sends many calls at once and collects their answers while a GLib main
-    loop runs; the daemon works them off at its own pace, one per pass."""
+    loop runs; the daemon works them off at its own pace."""
 
     def __init__(self, address):
         self.conn = dbus.bus.BusConnection(address, mainloop=DBusGMainLoop())
@@ -261,10 +262,10 @@ def assert_unharmed(daemon, outside):
 @pytest.fixture(scope="module", autouse=True)
 def closing_counts(request):
     yield
-    line = ("bad input: %d inputs tried (%d table calls, %d burst calls), %d daemon deaths, "
-            "%d files touched outside the template directory" %
+    line = ("bad input: %d inputs tried (%d table calls, %d burst calls, worked off in %s s), "
+            "%d daemon deaths, %d files touched outside the template directory" %
             (COUNTS["inputs"] + COUNTS["burst"], COUNTS["inputs"], COUNTS["burst"],
-             COUNTS["deaths"], COUNTS["touched_outside"]))
+             COUNTS["burst_seconds"], COUNTS["deaths"], COUNTS["touched_outside"]))
     # Shown even when every test passed: the counts go in the closing note.
     capture = request.config.pluginmanager.get_plugin("capturemanager")
     with capture.global_and_fixture_disabled():
@@ -298,7 +299,8 @@ SLICE_TIMEOUT = max(CALL_TIMEOUT, 3.0) * 3 + SLICE * 0.05 * (CALL_TIMEOUT / 10)
 
 class TestBadInputTable:
     def run_table(self, inputs, bus, daemon, caller, outside):
-        assert call(bus, "Claim", "sb", ["tester", True]) is None
+        # The claim is the caller's own: the sensor refuses other connections.
+        assert call(caller.conn, "Claim", "sb", ["tester", True]) is None
         sent = []
         for inp in inputs:
             sent.append(inp)
@@ -412,12 +414,9 @@ BURST = 10000
 class TestBurst:
     """10,000 calls sent at once without waiting for answers.
 
-    The loop takes one message per 50 ms pass by design, so the burst keeps
-    the daemon busy for about 500 s; waiting for its end (or for a reply
-    queued behind it) would only measure that cadence. The test checks what
-    matters in that time: the bus takes every call, the daemon stays alive
-    with bounded memory and keeps working its queue at the designed rate.
-    Its own daemon ends with the class, queue and all."""
+    Each pass of the loop works off every call that waits, so the daemon
+    takes the whole burst in, stays alive with bounded memory and answers
+    it within a minute."""
 
     def test_burst_of_calls(self, private_bus, daemon, outside):
         conn = dbus.bus.BusConnection(private_bus.address)
@@ -438,14 +437,16 @@ class TestBurst:
             conn.flush()
             COUNTS["burst"] += BURST
             # The daemon reads the whole burst into its queue and works it off.
-            assert wait_until(lambda: daemon.log().count("\nmsg ") >= log_before + 100, 30)
-            time.sleep(5)
+            t0 = time.monotonic()
+            wait_until(lambda: daemon.log().count("\nmsg ") >= log_before + BURST, 60, step=0.5)
+            took = time.monotonic() - t0
             handled = daemon.log().count("\nmsg ") - log_before
             rss_after = rss_kib(daemon.proc.pid)
+            COUNTS["burst_seconds"] = round(took, 1)
         finally:
             conn.close()
         assert_unharmed(daemon, outside)
-        assert 100 <= handled < BURST
+        assert handled >= BURST, "%d of %d calls handled in %.0f s" % (handled, BURST, took)
         # The queued burst is a few megabytes at most.
         assert rss_after - rss_before < 64 * 1024, (rss_before, rss_after)
 

@@ -1,15 +1,11 @@
 """Claim and State end to end, with the daemon on the emulated sensor."""
 
-from conftest import ERR_FAILED, PROPS, call, call_error, wait_until
+from conftest import ERR_FAILED, PROPS, call, call_error, claim, wait_until
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: F401  (fixtures)
 
 
 def state(bus):
     return call(bus, "Get", "ss", ["com.vorlen.fprint", "State"], interface=PROPS)
-
-
-def claim(bus, on):
-    return call(bus, "Claim", "sb", ["tester", on])
 
 
 class TestNoSensorPlugged:

@@ -9,7 +9,7 @@ import time
 
 import dbus
 
-from conftest import Daemon, call, daemon_argv, wait_until
+from conftest import Daemon, call, daemon_argv, daemon_pid, wait_until
 from emulated_sensor import SIM, Sensor
 from status_signals import StatusRecorder
 
@@ -18,13 +18,7 @@ KILLS = 5
 ALICE = 3
 
 
-def daemon_pid(bus):
-    return int(bus.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                 "org.freedesktop.DBus", "GetConnectionUnixProcessID", "s",
-                                 ["com.vorlen.fprint"]))
-
-
-def start(private_bus, bus, tmp_path, n, template_dir):
+def start(private_bus, bus, caller, tmp_path, n, template_dir):
     sock = str(tmp_path / ("sensor%d.sock" % n))
     d = Daemon(private_bus.address, daemon_argv(wrapper=[SIM, "--socket", sock, "--"]))
     d.env["VORL2547_TEMPLATE_DIR"] = template_dir
@@ -32,7 +26,7 @@ def start(private_bus, bus, tmp_path, n, template_dir):
     d.wait_owned(bus)
     sensor = Sensor(sock)
     sensor("place-finger", ALICE)
-    assert call(bus, "Claim", "sb", ["tester", True]) is None
+    assert call(caller, "Claim", "sb", ["tester", True]) is None
     return d, sensor
 
 
@@ -41,16 +35,18 @@ def test_kill_during_renewals_leaves_every_template_whole(private_bus, bus, tmp_
     os.mkdir(template_dir)
     path = os.path.join(template_dir, "alice", "right-index.Data")
     signals = StatusRecorder(private_bus.address)
+    # The run's signals go to the connection that started it.
+    caller = signals.conn
     rng = random.Random(2547)
 
-    d, sensor = start(private_bus, bus, tmp_path, 0, template_dir)
-    assert call(bus, "Enroll", "ss", ["alice", "right-index"]) is None
+    d, sensor = start(private_bus, bus, caller, tmp_path, 0, template_dir)
+    assert call(caller, "Enroll", "ss", ["alice", "right-index"]) is None
     assert signals.wait_final("EnrollStatus")[-1][2] == 0
 
     renewals = 0
     for k in range(KILLS):
         if k:
-            d, sensor = start(private_bus, bus, tmp_path, k, template_dir)
+            d, sensor = start(private_bus, bus, caller, tmp_path, k, template_dir)
         stop = threading.Event()
         done = []
 
@@ -58,7 +54,7 @@ def test_kill_during_renewals_leaves_every_template_whole(private_bus, bus, tmp_
             # One matching verification renews the template once.
             while not stop.is_set():
                 try:
-                    call(bus, "Verify", "s", ["any"], timeout=5)
+                    call(caller, "Verify", "s", ["any"], timeout=5)
                 except dbus.exceptions.DBusException:
                     return
                 deadline = time.monotonic() + 5
@@ -77,7 +73,7 @@ def test_kill_during_renewals_leaves_every_template_whole(private_bus, bus, tmp_
         # Kill at a random moment once this round's share of renewals is near.
         assert wait_until(lambda: renewals + len(done) >= target - 1, 120)
         time.sleep(rng.uniform(0.0, 0.3))
-        os.kill(daemon_pid(bus), signal.SIGKILL)
+        os.kill(daemon_pid(d), signal.SIGKILL)
         stop.set()
         worker.join()
         renewals += len(done)
@@ -91,10 +87,10 @@ def test_kill_during_renewals_leaves_every_template_whole(private_bus, bus, tmp_
 
     assert renewals >= RENEWALS - KILLS
     # The template that survived all this still identifies its finger.
-    d, sensor = start(private_bus, bus, tmp_path, KILLS, template_dir)
+    d, sensor = start(private_bus, bus, caller, tmp_path, KILLS, template_dir)
     try:
         signals.clear()
-        assert call(bus, "Verify", "s", ["any"]) is None
+        assert call(caller, "Verify", "s", ["any"]) is None
         assert signals.wait_final("VerifyStatus")[-1] == ("VerifyStatus", "alice", 0, "")
     finally:
         d.stop()

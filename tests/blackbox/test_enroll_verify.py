@@ -2,11 +2,12 @@
 library on the emulated sensor, fed with generated fingers."""
 
 import os
+import re
 import stat
 
 import pytest
 
-from conftest import ERR_FAILED, call, call_error, wait_until
+from conftest import ERR_FAILED, call, call_error, claim, wait_until
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: F401  (fixtures)
 from status_signals import StatusRecorder
 
@@ -16,14 +17,17 @@ PROGRESS = [("EnrollStatus", "alice", 2, "{progress:%d}" % p) for p in range(20,
 
 
 @pytest.fixture(scope="class")
-def signals(private_bus, daemon):
+def signals(private_bus):
     rec = StatusRecorder(private_bus.address)
     yield rec
     rec.close()
 
 
-def claim(bus, on=True):
-    assert call(bus, "Claim", "sb", ["tester", on]) is None
+@pytest.fixture(scope="class")
+def bus(signals):
+    """A run's signals reach only the connection that started it: the
+    tests call through the recorder's."""
+    return signals.conn
 
 
 def enroll(bus, signals, sensor, user, finger, generated):
@@ -124,12 +128,22 @@ class TestEnrollThenVerify:
         assert signals.wait_final(VERIFY) == [(VERIFY, "", 2, "{subcode:1}")]
 
 
+def assert_stop_lines(daemon, mark, mode, stop_line):
+    """A run stopped while waiting for a finger logs the ended wait, its own
+    stop line and the worker's exit, in that order (other threads' lines may
+    come between)."""
+    daemon.wait_log("%s thread exit" % mode)
+    pattern = r"(?m)^%s timeout [78]$[\s\S]*?^%s$[\s\S]*?^%s thread exit [78]$" % (mode, stop_line, mode)
+    assert re.search(pattern, daemon.log()[mark:]), daemon.log()[mark:]
+
+
 class TestStops:
     def test_stop_enroll_while_waiting_for_a_finger(self, bus, daemon, sensor, signals):
         claim(bus)
         sensor("lift")
         sensor("clear-commands")
         signals.clear()
+        mark = len(daemon.log())
         assert call(bus, "Enroll", "ss", ["dave", "thumb"]) is None
         assert wait_until(lambda: sensor.state()["capturing"] == "1", 10)
         assert call(bus, "StopEnroll") is None
@@ -137,14 +151,17 @@ class TestStops:
         # Begin-capture, then the end-capture frame from the stop.
         assert "ea02000000000 2ea".replace(" ", "") in sensor("commands").lower()
         assert not os.path.exists(os.path.join(daemon.template_dir, "dave"))
+        assert_stop_lines(daemon, mark, "enroll", "enroll block")
 
     def test_stop_verify_while_waiting_for_a_finger(self, bus, daemon, sensor, signals):
         sensor("lift")
         signals.clear()
+        mark = len(daemon.log())
         assert call(bus, "Verify", "s", ["any"]) is None
         assert wait_until(lambda: sensor.state()["capturing"] == "1", 10)
         assert call(bus, "StopVerify") is None
         assert signals.wait_final(VERIFY) == [(VERIFY, "", 2, "{subcode:1}")]
+        assert_stop_lines(daemon, mark, "verify", "verify exit")
 
     def test_claim_release_stops_a_running_worker(self, bus, daemon, sensor, signals):
         sensor("lift")
@@ -186,7 +203,8 @@ class TestRefusalsAndStore:
         assert call(bus, "DeleteAllFingers", "s", ["frank"]) is None
 
     @pytest.mark.parametrize("user,finger", [("../../tmp/x", "f"), ("..", "f"), ("u", "../x"),
-                                             ("", "f"), ("u", ""), ("a" * 64, "f")])
+                                             ("", "f"), ("u", ""), ("a" * 64, "f"),
+                                             ("u", "n" * 59), ("u", ".hidden")])
     def test_traversal_names_are_refused_and_touch_nothing(self, bus, daemon, sensor, user,
                                                            finger):
         top = os.path.dirname(daemon.template_dir)

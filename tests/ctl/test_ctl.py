@@ -15,9 +15,9 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox"))
 
-from client_tools import (CTL, client_env, connection_of, daemon_pid, enroll_with_ctl,  # noqa: E402
+from client_tools import (CTL, client_env, connection_of, enroll_with_ctl,  # noqa: E402
                           fake_status, paused, run_ctl, send_call_no_wait, start_ctl, wait_claimed)
-from conftest import bus, daemon, private_bus, wait_until  # noqa: E402,F401  (fixtures)
+from conftest import bus, daemon, daemon_pid, private_bus, wait_until  # noqa: E402,F401  (fixtures)
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: E402,F401  (fixtures)
 
 if not os.path.exists(CTL):
@@ -45,6 +45,13 @@ class TestUsage:
                              env=client_env("unix:path=/nonexistent"))
         assert out.returncode == 2
         assert "Usage:" in out.stderr or "--timeout" in out.stderr
+
+
+class TestNotUtf8:
+    def test_a_name_that_is_not_utf8_exits_2_without_calling_anyone(self):
+        out = run_ctl("unix:path=/nonexistent/bus", "enroll", "x\udcffy", "f")
+        assert out.returncode == 2
+        assert out.stderr == "vorl2547-ctl: argument 1 of 'enroll' is not valid UTF-8 text\n"
 
 
 class TestWithoutDaemon:
@@ -195,10 +202,12 @@ class TestInterruptions:
         assert sensor.state()["claimed"] == "0"
         assert not os.path.exists(os.path.join(daemon.template_dir, "carol"))
 
-    def test_sensor_released_by_another_program_reads_not_claimed(self, private_bus, bus, daemon,
-                                                                   sensor):
+    def test_another_programs_release_does_not_end_ours(self, private_bus, bus, daemon, sensor):
         # The daemon is paused while vorl2547-ctl claims; another program's
-        # release is queued behind that claim and before the enrollment.
+        # release is queued behind that claim and before the enrollment. The
+        # claim is vorl2547-ctl's, so the release is refused and the
+        # enrollment goes on.
+        sensor("lift")
         proc = None
         try:
             with paused(daemon):
@@ -210,13 +219,16 @@ class TestInterruptions:
                 time.sleep(1.0)
                 send_call_no_wait(bus, "Claim", "sb", ["other", False])
                 time.sleep(0.3)
+            assert wait_until(lambda: sensor.state()["capturing"] == "1", 15)
+            assert proc.poll() is None
+            proc.send_signal(signal.SIGINT)
             out, err = proc.communicate(timeout=30)
         finally:
             if proc is not None and proc.poll() is None:
                 proc.kill()
                 proc.wait()
-        assert proc.returncode == 1
-        assert err == "vorl2547-ctl: the sensor is not claimed (another program released it)\n"
+        assert proc.returncode == 130, err
+        assert "claimed by another client" in daemon.log()
 
     def test_timeout_of_a_paused_daemon(self, private_bus, daemon):
         with paused(daemon):

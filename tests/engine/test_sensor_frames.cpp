@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 
 TEST(FrameLayout, RowFiveExampleGivesColumnsZeroAndFour)
 {

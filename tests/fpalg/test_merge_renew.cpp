@@ -34,8 +34,8 @@ TEST_F(MergeRenew, MergeAddsAViewAndRegistersItBesideTheFirst) {
     const fpalg::Template t = decoded(out);
     ASSERT_EQ(t.view_count, 2);
     EXPECT_EQ(t.views[1].frame, 0);
-    EXPECT_NEAR(t.views[1].pose_tx8 / 8.0, 24.0, 1.0);
-    EXPECT_NEAR(t.views[1].pose_ty8 / 8.0, 0.0, 1.0);
+    EXPECT_NEAR(t.views[1].pose_tx_eighths / 8.0, 24.0, 1.0);
+    EXPECT_NEAR(t.views[1].pose_ty_eighths / 8.0, 0.0, 1.0);
 }
 
 TEST_F(MergeRenew, RepeatedCaptureAddsNothingAndIsRefused) {
@@ -71,8 +71,12 @@ TEST_F(MergeRenew, RenewalNeedsAFreshConvincingMatch) {
     // An impostor scored below the threshold: nothing to renew.
     ASSERT_LE(score(enrolled, make_template(SyntheticPrint(12).capture(128, 128))), FPALG_MATCH_THRESHOLD);
     EXPECT_NE(renew(out), 0);
-    // A strong genuine match renews once, and only once.
-    const Bytes probe = make_template(print.capture(118, 140, 5));
+    // A strong match inside the enrolled area counts, but takes no slot.
+    ASSERT_GE(score(enrolled, make_template(print.capture(118, 140, 5))), fpalg::params::kRenewMinScore);
+    ASSERT_EQ(renew(out), 0);
+    EXPECT_EQ(decoded(out).view_count, 9);
+    // One that reaches past it renews once, and only once.
+    const Bytes probe = make_template(print.capture(128, 182, 5));
     ASSERT_GE(score(enrolled, probe), fpalg::params::kRenewMinScore);
     ASSERT_EQ(renew(out), 0);
     EXPECT_NE(renew(again), 0);
@@ -86,8 +90,10 @@ TEST_F(MergeRenew, RenewalNeedsAFreshConvincingMatch) {
 TEST_F(MergeRenew, RenewalsRotateThroughTheirOwnSlotsOnly) {
     Bytes stored = enroll_grid(print);
     const fpalg::Template original = decoded(stored);
+    // Each capture reaches past a different side of the enrolled area.
+    const double centres[4][2] = {{128, 182}, {182, 128}, {74, 128}, {128, 74}};
     for (int i = 0; i < 4; ++i) {
-        const Bytes probe = make_template(print.capture(120 + 4 * i, 132 - 3 * i, 2.0 * i));
+        const Bytes probe = make_template(print.capture(centres[i][0], centres[i][1], 2.0 * i));
         ASSERT_GE(score(stored, probe), fpalg::params::kRenewMinScore) << i;
         Bytes out;
         ASSERT_EQ(renew(out), 0) << i;

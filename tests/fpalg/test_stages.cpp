@@ -1,14 +1,17 @@
 // Stages whose faults would not crash anything, only cost accuracy quietly:
-// the FFT behind the alignment search, the minutiae check after it, and the
-// mosaic that enrollment builds.
+// the FFT behind the alignment search, the minutiae check after it, the
+// mosaic that enrollment builds, and the checkpoints a debugging sink reads.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
 #include <memory>
+#include <string>
 
+#include "debug_sink.h"
 #include "fft.h"
 #include "fpalg_test_util.h"
+#include "match.h"
 #include "minutiae.h"
 #include "template_format.h"
 #include "verify.h"
@@ -131,8 +134,47 @@ TEST(Mosaic, ViewsThatArriveApartJoinOneFrameOnceACaptureBridgesThem) {
     EXPECT_EQ(t.views[0].frame, t.views[1].frame);
     EXPECT_EQ(t.views[1].frame, t.views[2].frame);
     // The right capture lies 96 px to the right of the left one in the frame.
-    EXPECT_NEAR((t.views[1].pose_tx8 - t.views[0].pose_tx8) / 8.0, 96.0, 1.5);
-    EXPECT_NEAR((t.views[1].pose_ty8 - t.views[0].pose_ty8) / 8.0, 0.0, 1.5);
+    EXPECT_NEAR((t.views[1].pose_tx_eighths - t.views[0].pose_tx_eighths) / 8.0, 96.0, 1.5);
+    EXPECT_NEAR((t.views[1].pose_ty_eighths - t.views[0].pose_ty_eighths) / 8.0, 0.0, 1.5);
+}
+
+// Records which checkpoints fired, in order (a letter per stage).
+class StageLog : public fpalg::debug::Sink {
+public:
+    std::string seen;
+    void on_band_pass(const fpalg::RidgeImage &) override { seen += 'b'; }
+    void on_levels(const fpalg::View &) override { seen += 'l'; }
+    void on_mask(const fpalg::View &, int) override { seen += 'k'; }
+    void on_view(const fpalg::View &) override { seen += 'v'; }
+    void on_candidate(const fpalg::Candidate &) override { seen += 'c'; }
+    void on_alignment(const fpalg::ScoreParts &) override { seen += 'a'; }
+    void on_union(const fpalg::RidgeView &, const fpalg::ScoreParts &) override { seen += 'u'; }
+    void on_elastic(const fpalg::ElasticFit &) override { seen += 'e'; }
+    void on_minutiae(const fpalg::MinutiaeAgreement &, const fpalg::MinutiaeLayout &) override { seen += 'm'; }
+};
+
+// The tool draws what the checkpoints report; a checkpoint that computed
+// anything for its listener would make the tool show another matcher.
+TEST(Checkpoints, EveryStageReportsInOrderAndListeningChangesNothing) {
+    const SyntheticPrint print{3};
+    const auto stored_image = print.capture(128, 128), probe_image = print.capture(134, 122, 9.0);
+    const Bytes stored = make_template(stored_image), probe = make_template(probe_image);
+    fpalg::Template s, p;
+    ASSERT_TRUE(fpalg::decode_template(stored.data(), s));
+    ASSERT_TRUE(fpalg::decode_template(probe.data(), p));
+    const fpalg::ScoreParts quiet = fpalg::match_templates(s, p);
+    ASSERT_GT(quiet.score, FPALG_MATCH_THRESHOLD);
+
+    StageLog log;
+    fpalg::debug::Scope scope(&log);
+    EXPECT_EQ(make_template(stored_image), stored);
+    EXPECT_EQ(log.seen, "blkv");
+    log.seen.clear();
+    const fpalg::ScoreParts heard = fpalg::match_templates(s, p);
+    EXPECT_EQ(log.seen, std::string(fpalg::params::kCandidates, 'c') + std::string(fpalg::params::kVerified, 'a') + "uem");
+    EXPECT_EQ(heard.raw, quiet.raw);
+    EXPECT_EQ(heard.score, quiet.score);
+    EXPECT_EQ(heard.minutiae_paired, quiet.minutiae_paired);
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ TEST_F(TemplateFormat, EncodeDecodeRoundTripKeepsEveryField) {
     t.views[0].hits = 7;
     t.views[0].frame = 0;
     t.views[0].pose_angle_deci = -123;
-    t.views[0].pose_ty8 = 77;
-    t.views[0].pose_tx8 = -300;
+    t.views[0].pose_ty_eighths = 77;
+    t.views[0].pose_tx_eighths = -300;
     t.renewals = 3;
     Bytes again(FPALG_TEMPLATE_SIZE);
     fpalg::encode_template(t, again.data());
@@ -49,8 +49,8 @@ TEST_F(TemplateFormat, EncodeDecodeRoundTripKeepsEveryField) {
     EXPECT_EQ(u.views[0].mask, t.views[0].mask);
     EXPECT_EQ(u.views[0].hits, 7);
     EXPECT_EQ(u.views[0].pose_angle_deci, -123);
-    EXPECT_EQ(u.views[0].pose_ty8, 77);
-    EXPECT_EQ(u.views[0].pose_tx8, -300);
+    EXPECT_EQ(u.views[0].pose_ty_eighths, 77);
+    EXPECT_EQ(u.views[0].pose_tx_eighths, -300);
     EXPECT_EQ(u.views[0].ambiguity, t.views[0].ambiguity);
 }
 
@@ -99,7 +99,7 @@ TEST_F(TemplateFormat, ImpossibleFieldsWithValidChecksumAreRefused) {
         return b;
     };
     expect_rejected(reencode([](fpalg::Template &c) { c.views[0].frame = fpalg::params::kMaxViews; }));
-    expect_rejected(reencode([](fpalg::Template &c) { c.views[0].pose_tx8 = 30000; }));
+    expect_rejected(reencode([](fpalg::Template &c) { c.views[0].pose_tx_eighths = 30000; }));
     expect_rejected(reencode([](fpalg::Template &c) { c.views[0].mask.fill(0); }));
     expect_rejected(reencode([](fpalg::Template &c) { c.view_count = 0; }));
     Bytes many = stored;

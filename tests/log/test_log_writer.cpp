@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "log/log_internal.h"
@@ -74,6 +75,32 @@ TEST_F(LogWriter, UnterminatedRecordStopsAtTheField)
     testing::internal::GetCapturedStdout();
     delete[] text;
     EXPECT_EQ(file(), std::string(VLLOG_RECORD_TEXT, 'a') + "\n");
+}
+
+// The log names who verified: a new file is not world-readable, whatever
+// the umask.
+TEST_F(LogWriter, NewFileIsCreatedWithoutWorldAccess)
+{
+    mode_t old = umask(0);
+    testing::internal::CaptureStdout();
+    vllogWriteLine(path_.c_str(), "first");
+    testing::internal::GetCapturedStdout();
+    umask(old);
+    struct stat st;
+    ASSERT_EQ(stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// A client string cannot start a line of its own or drive a terminal, and
+// a cut never leaves half an escape.
+TEST(LogEscape, ControlCharactersAndBackslashes)
+{
+    char buf[VLLOG_ESCAPED_SIZE];
+    EXPECT_STREQ(vllogEscape("x\n[fake] ok\n\x1b[2J\\", buf, sizeof buf), "x\\n[fake] ok\\n\\x1b[2J\\\\");
+    EXPECT_STREQ(vllogEscape("Łódź %s", buf, sizeof buf), "Łódź %s");
+    char small[6];
+    EXPECT_STREQ(vllogEscape("ab\x01", small, sizeof small), "ab");
+    EXPECT_STREQ(vllogEscape(nullptr, small, sizeof small), "");
 }
 
 } // namespace

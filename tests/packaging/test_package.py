@@ -48,6 +48,7 @@ DAEMON_FILES = {
     "usr/share/man/man1/vorl2547-fpgen.1.gz": 0o644,
     "usr/share/pam-configs/vorl2547": 0o644,
     "etc/pam.d/vorl2547": 0o644,
+    "etc/logrotate.d/vorl2547": 0o644,
     "usr/lib/systemd/system/vorl2547.service": 0o644,
 }
 FRONTEND_FILES = {
@@ -146,7 +147,7 @@ class TestPackages:
         for dep in ("dbus", "libdbus-1-3", "libusb-1.0-0", "libpam0g", "fonts-dejavu-core"):
             assert dep in depends
         # Everything under /etc is the admin's: a conffile.
-        assert "/etc/pam.d/vorl2547" in conffiles(debs["vorl2547"])
+        assert {"/etc/pam.d/vorl2547", "/etc/logrotate.d/vorl2547"} <= set(conffiles(debs["vorl2547"]))
         # The front end takes fprintd's place: the two cannot share the bus
         # name, its policy and activation file; libpam-fprintd wants fprintd.
         front = run(["dpkg-deb", "-f", debs["vorl2547-fprintd"]]).stdout
@@ -193,9 +194,17 @@ class TestPackages:
                   env=dict(os.environ, LD_LIBRARY_PATH=os.path.join(root, LIB))).stdout
         assert "not found" not in ldd and os.path.join(root, LIB, "libfpalg.so.1") in ldd
         # An upgrade runs every maintainer script's upgrade path; stored
-        # fingers are kept.
+        # fingers are kept, and a log an older version left world-readable
+        # is closed to others.
+        log = os.path.join(root, "var/log/vorlenfp2547.log")
+        os.makedirs(os.path.dirname(log), exist_ok=True)
+        with open(log, "w") as f:
+            f.write("x\n")
+        os.chmod(log, 0o644)
         dpkg(root, "-i", debs["vorl2547"], debs["vorl2547-fprintd"])
         assert os.path.getsize(os.path.join(store, "alice", "right-index-finger.Data")) == 28000
+        assert stat.S_IMODE(os.stat(log).st_mode) == 0o640
+        os.unlink(log)
         # A removal keeps the fingers and the admin's conffile; a purge takes both.
         dpkg(root, "-r", "vorl2547-fprintd", "vorl2547")
         # (debhelper keeps its record of the unit's state until the purge.)

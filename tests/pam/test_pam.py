@@ -17,7 +17,8 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blackbox"))
 
-from client_tools import client_env, connection_of, enroll_with_ctl, fake_status, wait_claimed  # noqa: E402
+from client_tools import (CTL, client_env, connection_of, enroll_with_ctl, fake_status,  # noqa: E402
+                          wait_claimed)
 from conftest import BUILD, REPO, bus, daemon, private_bus, wait_until  # noqa: E402,F401
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: E402,F401  (fixtures)
 
@@ -115,6 +116,11 @@ class TestWithoutDaemon:
             pam.address = address
         assert result(out) == UNAVAIL
 
+    def test_a_user_name_that_is_not_utf8_is_unknown(self, pam):
+        # libdbus would abort pamtester rather than send it.
+        rc, out, _ = pam.authenticate(pam.module("fp"), "x\udcffy")
+        assert result(out) == "pamtester: User not known to the underlying authentication module"
+
     def test_shipped_profile_falls_through_to_the_next_module(self, pam):
         service = pam.service("login", profile_auth_line(), "auth required pam_permit.so")
         rc, out, _ = pam.authenticate(service, "alice")
@@ -193,3 +199,42 @@ class TestWithDaemon:
             time.sleep(0.1)
         out, _ = proc.communicate(timeout=30)
         assert result(out) == UNAVAIL
+
+
+class TestTwoClients:
+    def test_a_second_client_is_told_busy_and_only_the_first_is_authenticated(
+            self, private_bus, daemon, sensor):
+        address = private_bus.address
+        enroll_with_ctl(address, sensor, "alice", "right-index", ALICE)
+        # Someone else's pamtester, as nobody: the module and its service
+        # file where nobody can read them.
+        pam = Pam(address)
+        try:
+            os.chmod(pam.dir, 0o755)
+            module = shutil.copy(MODULE, pam.dir)
+            service = pam.service("fp-nobody", "auth required %s" % module)
+            sensor("lift")
+            # Alice's screen locker.
+            first = subprocess.Popen([CTL, "verify"], env=client_env(address), text=True,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            try:
+                assert wait_until(lambda: sensor.state()["capturing"] == "1", 15)
+                t0 = time.monotonic()
+                second = subprocess.run(
+                    ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                     PAMTESTER, service, "alice", "authenticate"], env=pam.env(), cwd="/",
+                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=60,
+                    stdin=subprocess.DEVNULL)
+                took = time.monotonic() - t0
+                assert result(second.stdout) == UNAVAIL
+                assert "busy" in second.stdout and PROMPT not in second.stdout
+                assert took < 5
+                sensor("place-finger", ALICE, UNSEEN)
+                out, err = first.communicate(timeout=30)
+            finally:
+                if first.poll() is None:
+                    first.kill()
+                    first.wait()
+        finally:
+            pam.close()
+        assert (first.returncode, out) == (0, "alice\n"), err

@@ -5,11 +5,12 @@
 #include <memory>
 #include <vector>
 
+#include "common/dbus_ptr.h"
 #include "service/vorl2547_svr.h"
 #include "tests/service/bus_fixture.h"
 #include "tests/service/engine_double.h"
 
-using Reply = std::unique_ptr<DBusMessage, decltype(&dbus_message_unref)>;
+using Reply = MessagePtr;
 
 class ServiceTest : public BusFixture {
 protected:
@@ -25,7 +26,7 @@ protected:
         DBusMessage *msg = newCall(interface, member, path);
         for (const char *&a : args)
             dbus_message_append_args(msg, DBUS_TYPE_STRING, &a, DBUS_TYPE_INVALID);
-        return Reply(roundTrip(msg), dbus_message_unref);
+        return Reply(roundTrip(msg));
     }
     Reply method(const char *member, std::vector<const char *> args = {})
     {
@@ -38,7 +39,7 @@ protected:
         dbus_bool_t b = on;
         dbus_message_append_args(msg, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &b,
                                  DBUS_TYPE_INVALID);
-        return Reply(roundTrip(msg), dbus_message_unref);
+        return Reply(roundTrip(msg));
     }
 
     static bool isEmptyReturn(const Reply &r)

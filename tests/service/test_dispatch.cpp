@@ -36,7 +36,7 @@ TEST_F(Dispatch, EveryRowParsesItsSignature)
             else
                 dbus_message_append_args(msg, DBUS_TYPE_BOOLEAN, &b, DBUS_TYPE_INVALID);
         }
-        Reply good(roundTrip(msg), dbus_message_unref);
+        Reply good(roundTrip(msg));
         ASSERT_TRUE(good);
         EXPECT_NE(errorName(good.get()), INVALID_ARGS);
     }
@@ -82,6 +82,23 @@ TEST_F(Dispatch, ClaimOpensTheGate)
     EXPECT_TRUE(isEmptyReturn(method("StopEnroll")));
     EXPECT_EQ(g_engine.calls, (Calls{"vlStopWorker", "vlOpenDev", "vlEnrollFp root thumb",
                                      "vlVerifyFp any", "vlStopEnroll"}));
+}
+
+// No name is that long: the call is answered at once, as its member answers
+// a name it cannot use, and the engine never sees it.
+TEST_F(Dispatch, OversizedNamesAreAnsweredWithoutWork)
+{
+    m_claimed = 1;
+    std::string huge(VL_MAX_NAME_ARG + 1, 'x');
+    EXPECT_EQ(errorText(method("Enroll", {"root", huge.c_str()}).get()), "Enroll fail.");
+    EXPECT_EQ(errorText(method("RenameFinger", {"root", "a", huge.c_str()}).get()),
+              "RenameFinger fail.");
+    EXPECT_EQ(signatureOf(method("ListFingers", {huge.c_str()}).get()), "a{ss}");
+    EXPECT_TRUE(isEmptyReturn(method("DeleteAllFingers", {huge.c_str()})));
+    EXPECT_TRUE(g_engine.calls.empty());
+    std::string longest(VL_MAX_NAME_ARG, 'x');
+    EXPECT_TRUE(isEmptyReturn(method("Verify", {longest.c_str()})));
+    EXPECT_EQ(g_engine.calls, Calls{"vlVerifyFp " + longest});
 }
 
 TEST_F(Dispatch, FailedOpenLeavesTheClaimAsItWas)
@@ -153,7 +170,7 @@ TEST_F(Dispatch, AnyObjectPathAndNoInterfaceHeader)
     Reply atRoot = Reply(roundTrip([&] {
         DBusMessage *m = newCall(VL_INTERFACE, "StopVerify", "/");
         return m;
-    }()), dbus_message_unref);
+    }()));
     EXPECT_TRUE(isEmptyReturn(atRoot));
     EXPECT_TRUE(isEmptyReturn(call(nullptr, "StopVerify", {}, "/else/where")));
     // Without an interface, Get is found by its member too.

@@ -110,6 +110,7 @@ protected:
     void SetUp() override
     {
         ServiceTest::SetUp();
+        vlSetStatusDestination("");
         DBusError err;
         dbus_error_init(&err);
         dbus_bus_add_match(client_, "type='signal',interface='com.vorlen.fprint'", &err);
@@ -156,6 +157,22 @@ TEST_F(StatusSignals, HeaderAndArguments)
         EXPECT_STREQ(text, e.text);
         dbus_message_unref(m);
     }
+}
+
+// A run's results go to the connection that started it, not to every
+// listener on the bus.
+TEST_F(StatusSignals, AddressedToTheRunsCaller)
+{
+    const char *me = dbus_bus_get_unique_name(client_);
+    vlSetStatusDestination(me);
+    EXPECT_EQ(vlSigVerifyStatus("alice", 0, 0), RES_SUCCESS);
+    DBusMessage *m = nextSignal();
+    ASSERT_NE(m, nullptr);
+    EXPECT_STREQ(dbus_message_get_destination(m), me);
+    dbus_message_unref(m);
+    // Not a bus name: sent to nobody rather than to everybody.
+    vlSetStatusDestination("not a bus name");
+    EXPECT_EQ(vlSigVerifyStatus("alice", 0, 0), RES_FAILED);
 }
 
 // A user directory named with bytes that are not UTF-8 must not bring the

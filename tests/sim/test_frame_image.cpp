@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 #include "sim/frame_image.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 #include "sim/sensor_model.h"
 
 namespace {

@@ -76,11 +76,13 @@ class Soak:
             build, [emulated_sensor.SIM, "--socket", sock, "--"]))
         self.store = Store(self.daemon.template_dir)
         self.runs = Runs(self.violation)
-        self.bus = dbus.bus.BusConnection(self.bus_proc.address)
+        # A run's signals go only to the connection that started it: every
+        # call goes through the recorder's.
+        self.signals = status_signals.StatusRecorder(self.bus_proc.address)
+        self.bus = self.signals.conn
         self.daemon.start()
         self.daemon.wait_owned(self.bus)
         self.sensor = emulated_sensor.Sensor(sock)
-        self.signals = status_signals.StatusRecorder(self.bus_proc.address)
         self.pid = int(self.bus.call_blocking(
             "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "GetConnectionUnixProcessID", "s", [conftest.BUS_NAME]))
@@ -462,7 +464,6 @@ class Soak:
         self.watch_stop.set()
         self.watcher.join()
         self.signals.close()
-        self.bus.close()
         self.daemon.dir_keep = self.args.keep or bool(self.violations)
         if self.daemon.dir_keep:
             keep = os.path.join(self.dir, "daemon")

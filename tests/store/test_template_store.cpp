@@ -33,7 +33,7 @@ void saveAs(const char *id, const char *finger, uint8_t fill)
 
 TEST(TemplateNames, RefusesNamesThatCouldEscapeOrAlias)
 {
-    for (const char *bad : {"", ".", "..", "a/b", "/", "../../tmp/x"})
+    for (const char *bad : {"", ".", "..", "a/b", "/", "../../tmp/x", "a\nb", "\x1b[2J", "tab\t", "\x7f"})
         EXPECT_FALSE(isSafeName(bad)) << bad;
     EXPECT_FALSE(isSafeName(std::string(64, 'a').c_str())) << "a cut name could alias another";
     for (const char *good : {"alice", "%s%n%x", "right-index", "ü", "...", ".hidden"})
@@ -168,6 +168,23 @@ TEST_F(StoreTest, RenameMovesTheTemplateButNeverOverwritesAnother)
     auto fingers = listFingers("u");
     std::sort(fingers.begin(), fingers.end());
     EXPECT_EQ(fingers, (std::vector<std::string>{"right", "thumb"}));
+}
+
+TEST_F(StoreTest, NewFingerNamesStayFindableAndFingersStoredUnderLongNamesStillGo)
+{
+    // A 59-byte name has no room for ".Data" in 64 bytes; a leading "." is a
+    // hidden file the lister skips. Neither may name a new finger.
+    const std::string tooLong(VL_FINGER_NAME_MAX + 1, 'n');
+    saveAs("u", "f", 1);
+    for (const char *bad : {tooLong.c_str(), ".hidden"}) {
+        EXPECT_FALSE(isNewFingerName(bad)) << bad;
+        EXPECT_EQ(vlRenameFp("u", "f", bad), -1) << bad;
+    }
+    EXPECT_EQ(vlRenameFp("u", "f", std::string(VL_FINGER_NAME_MAX, 'm').c_str()), 0);
+    // Such a finger stored before the rule is still found to be deleted.
+    saveAs("u", tooLong.c_str(), 2);
+    EXPECT_EQ(vlDelFp("u", tooLong.c_str()), 0);
+    EXPECT_EQ(listFingers("u"), std::vector<std::string>{std::string(VL_FINGER_NAME_MAX, 'm')});
 }
 
 TEST_F(StoreTest, TraversalNamesTouchNothingOutsideTheStore)

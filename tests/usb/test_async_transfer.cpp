@@ -5,8 +5,8 @@
 #include <random>
 #include <thread>
 
-#include "engine/sensor_frames.h"
 #include "engine/vorl2547_drv.h"
+#include "protocol/sensor_frames.h"
 #include "tests/usb/sim_fixture.h"
 #include "usb/vlUsb.h"
 

@@ -2,7 +2,7 @@
 //
 // A row is four 36-byte blocks; block r holds columns r, r+4, ..., r+92, two
 // samples per three bytes: the high bytes of both, then both low nibbles.
-#include "engine/sensor_frames.h"
+#include "protocol/sensor_frames.h"
 
 const uint8_t m_capture_beg_cmd[VL_CMD_SIZE] = {0xEA, 0x03, 0x00, 0x00, 0x00, 0x00, 0x03, 0xEA};
 const uint8_t m_verify_beg_cmd[VL_CMD_SIZE] = {0xEA, 0x04, 0x00, 0x00, 0x00, 0x00, 0x04, 0xEA};
