@@ -7,13 +7,18 @@ JOBS       ?= $(shell nproc)
 PYTHON     := /usr/bin/python3
 SHARED     ?= $(abspath ../shared)
 
-# Debian 12 packages the build, the tests, the demo and the benchmarks need.
-DEB_PACKAGES := build-essential cmake pkg-config clang libclang-rt-14-dev \
-	libgtest-dev googletest libdbus-1-dev libusb-1.0-0-dev libpng-dev zlib1g-dev \
-	libpam0g-dev libfreetype-dev fonts-dejavu-core \
+# Debian 12 packages. debian/control's Build-Depends is the one list of what
+# the build needs: 'make deps' installs it with 'apt-get build-dep ./', and
+# BUILD_DEPENDS (its package names) is there for cross builds to take the
+# libraries from. DEB_PACKAGES lists only what the tests, the demo and the
+# benchmarks need on top (dpkg-dev first of all: it checks the Build-Depends);
+# mk/*.mk files may add to it.
+BUILD_DEPENDS := $(shell sed -n '/^Build-Depends:/,/^[^ ]/{s/^Build-Depends://;/^[^ ]/!p;}' \
+	debian/control | tr ',' '\n' | awk 'NF {print $$1}')
+DEB_PACKAGES := dpkg-dev clang libclang-rt-14-dev libgtest-dev googletest fonts-dejavu-core \
 	dbus-daemon python3-dbus python3-pytest python3-gi python3-numpy python3-pil \
 	python3-matplotlib umockdev libumockdev-dev gir1.2-umockdev-1.0 \
-	pamtester libpam-wrapper util-linux procps dpkg-dev lintian \
+	pamtester libpam-wrapper util-linux procps lintian \
 	fprintd libpam-fprintd python3-dbusmock polkitd
 
 # Further steps live in mk/*.mk, one file per concern (sanitizers, fuzzing,
@@ -44,11 +49,13 @@ deps-packages:
 		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+# Each build flavour is a preset of CMakePresets.json; -B keeps the build
+# directory overridable from here.
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --preset default -B $(BUILD)
 
 $(BUILD_ASAN)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DVORL_SANITIZE=ON
+	cmake --preset asan -B $(BUILD_ASAN)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)

@@ -9,7 +9,7 @@ TEST_STEPS   += test-fuzz
 .PHONY: build-fuzz fuzz test-fuzz
 
 $(BUILD_FUZZ)/CMakeCache.txt:
-	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORL_FUZZ=ON
+	cmake --preset fuzz -B $(BUILD_FUZZ)
 
 build-fuzz: deps $(BUILD_FUZZ)/CMakeCache.txt
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
