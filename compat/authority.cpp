@@ -34,8 +34,7 @@ Message polkitCall(const std::string &busName, const std::string &action)
     if (!m)
         return m;
     DBusMessageIter it, subject, dict, entry, details;
-    const char *kind = "system-bus-name", *key = "name", *name = busName.c_str(), *act = action.c_str(),
-               *cancel = "";
+    const char *kind = "system-bus-name", *key = "name", *name = busName.c_str(), *act = action.c_str(), *cancel = "";
     dbus_uint32_t flags = ALLOW_USER_INTERACTION;
     dbus_message_iter_init_append(m.get(), &it);
     bool ok = dbus_message_iter_open_container(&it, DBUS_TYPE_STRUCT, nullptr, &subject) &&
@@ -73,8 +72,8 @@ bool isAuthorized(DBusMessage *reply)
 
 void Authority::identify(const std::string &busName, std::function<void(bool, const Caller &)> done)
 {
-    Message m(dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS,
-                                           "GetConnectionUnixUser"));
+    Message m(
+        dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetConnectionUnixUser"));
     const char *name = busName.c_str();
     if (m && !dbus_message_append_args(m.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID))
         m.reset();

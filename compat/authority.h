@@ -12,9 +12,9 @@
 namespace fpcompat {
 
 struct Caller {
-    std::string busName;  // unique name of the calling connection
+    std::string busName; // unique name of the calling connection
     uint32_t uid = 0;
-    std::string userName;  // empty when the uid has no passwd entry
+    std::string userName; // empty when the uid has no passwd entry
 };
 
 class Authority {

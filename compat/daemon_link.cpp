@@ -47,8 +47,7 @@ void DaemonLink::claim(const std::string &id, bool claimed, ReplyFn done)
     send(std::move(m), std::move(done));
 }
 
-void DaemonLink::listFingers(const std::string &user,
-                             std::function<void(bool, const std::vector<std::string> &)> done)
+void DaemonLink::listFingers(const std::string &user, std::function<void(bool, const std::vector<std::string> &)> done)
 {
     call("ListFingers", {user}, [done](Reply &r) {
         std::vector<std::string> names;

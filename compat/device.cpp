@@ -135,7 +135,7 @@ void Device::claim(DBusMessage *call)
                 if (!r.ok())
                     return refuse(ERR_INTERNAL, "Open failed");
                 claimingName_.clear();
-                if (claimingLeft_) {  // nobody left to hold it
+                if (claimingLeft_) { // nobody left to hold it
                     daemon_.claim(user, false, [](Reply &) {});
                     return;
                 }
@@ -269,8 +269,9 @@ void Device::setFingerNeeded(bool needed)
     if (dbus_message_iter_append_basic(&it, DBUS_TYPE_STRING, &iface) &&
         dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "{sv}", &changed) &&
         dbus_message_iter_open_container(&changed, DBUS_TYPE_DICT_ENTRY, nullptr, &entry) &&
-        dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key) && appendVariant(&entry, DBUS_TYPE_BOOLEAN, &v) &&
-        dbus_message_iter_close_container(&changed, &entry) && dbus_message_iter_close_container(&it, &changed) &&
+        dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key) &&
+        appendVariant(&entry, DBUS_TYPE_BOOLEAN, &v) && dbus_message_iter_close_container(&changed, &entry) &&
+        dbus_message_iter_close_container(&it, &changed) &&
         dbus_message_iter_open_container(&it, DBUS_TYPE_ARRAY, "s", &invalidated) &&
         dbus_message_iter_close_container(&it, &invalidated))
         send(conn_, std::move(m));

@@ -39,7 +39,7 @@ private:
     enum class Run { None, Enroll, Verify };
     struct Holder {
         Caller caller;
-        std::string user;  // whose fingers the claim is about
+        std::string user; // whose fingers the claim is about
     };
     using Done = std::function<void()>;
 
@@ -87,12 +87,12 @@ private:
     bool claimingLeft_ = false; // ... whose client left meanwhile
 
     Run run_ = Run::None;
-    bool daemonRunning_ = false;  // our run's last daemon signal has not come yet
-    bool stopping_ = false;       // we asked the daemon to stop it
-    bool started_ = false;        // the client has the reply to its start
-    std::vector<FprintStatus> early_;  // statuses that came before that reply
-    std::string enrollFinger_;    // the API's name of the finger being enrolled
-    std::string enrollAs_;        // the name the daemon stores it under meanwhile
+    bool daemonRunning_ = false;      // our run's last daemon signal has not come yet
+    bool stopping_ = false;           // we asked the daemon to stop it
+    bool started_ = false;            // the client has the reply to its start
+    std::vector<FprintStatus> early_; // statuses that came before that reply
+    std::string enrollFinger_;        // the API's name of the finger being enrolled
+    std::string enrollAs_;            // the name the daemon stores it under meanwhile
     std::vector<Done> idleWaiters_;
     bool fingerNeeded_ = false;
 };

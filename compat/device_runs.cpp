@@ -34,7 +34,7 @@ void Device::verifyStart(DBusMessage *call)
             return replyError(conn_, keep.get(), ERR_ALREADY_IN_USE, "Device already in use");
         if (finger != "any" && !isFingerName(finger))
             return replyError(conn_, keep.get(), ERR_INVALID_FINGER, "Invalid finger name");
-        run_ = Run::Verify;  // held from here, so a second start is refused
+        run_ = Run::Verify; // held from here, so a second start is refused
         daemon_.listFingers(holder_->user, [this, keep, finger](bool ok, const std::vector<std::string> &names) {
             bool any = std::any_of(names.begin(), names.end(), isFingerName);
             if (!ok || !holder_ || (finger == "any" ? !any : !contains(names, finger))) {
@@ -43,9 +43,8 @@ void Device::verifyStart(DBusMessage *call)
             }
             // The daemon's finger filter is not per user, so it looks at every
             // finger and the claimed user is checked on the result.
-            startRun(keep.get(), Run::Verify, "Verify", {"any"}, [this, finger] {
-                emitSignal("VerifyFingerSelected", finger.c_str(), nullptr);
-            });
+            startRun(keep.get(), Run::Verify, "Verify", {"any"},
+                     [this, finger] { emitSignal("VerifyFingerSelected", finger.c_str(), nullptr); });
         });
     });
 }
@@ -76,7 +75,7 @@ void Device::enrollStart(DBusMessage *call)
             std::string temp = finger + REENROLL_SUFFIX;
             std::vector<std::string> stale;
             if (contains(names, temp))
-                stale.push_back(temp);  // left by an enrollment that did not finish
+                stale.push_back(temp); // left by an enrollment that did not finish
             std::size_t count = names.size() - stale.size();
             if (contains(names, finger)) {
                 // Enrolling again keeps the old print until the new one is
@@ -91,9 +90,7 @@ void Device::enrollStart(DBusMessage *call)
                 deliver({"enroll-data-full", true});
                 return;
             }
-            auto begin = [this, keep, user] {
-                startRun(keep.get(), Run::Enroll, "Enroll", {user, enrollAs_}, [] {});
-            };
+            auto begin = [this, keep, user] { startRun(keep.get(), Run::Enroll, "Enroll", {user, enrollAs_}, [] {}); };
             deleteFingers(user, stale, begin, [this, keep] {
                 run_ = Run::None;
                 replyError(conn_, keep.get(), ERR_INTERNAL, "cannot make room for the finger");
@@ -162,7 +159,7 @@ void Device::daemonSignal(DBusMessage *sig)
     if (ends)
         daemonRunEnded();
     if (stopping_)
-        return;  // the client asked for the end; it gets no more statuses
+        return; // the client asked for the end; it gets no more statuses
     FprintStatus s;
     if (verify) {
         translateVerify(id, status, holder_ ? holder_->user : "", s);

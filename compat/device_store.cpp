@@ -76,8 +76,10 @@ void Device::deleteAll(DBusMessage *call, bool claimedUser)
         });
     };
     if (claimedUser) {
-        return requireAuth(call, holder_->caller, {ACTION_ENROLL},
-                           [this, remove] { if (holder_) remove(holder_->user); });
+        return requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, remove] {
+            if (holder_)
+                remove(holder_->user);
+        });
     }
     withCaller(call, [this, keep, username, remove](const Caller &caller) {
         resolveUser(keep.get(), caller, username, [this, keep, caller, remove](const std::string &user) {

@@ -83,7 +83,7 @@ void EventLoop::runDue()
     for (TimerId id : due) {
         auto it = timers_.find(id);
         if (it == timers_.end())
-            continue;  // cancelled by an earlier timer of this pass
+            continue; // cancelled by an earlier timer of this pass
         auto fn = std::move(it->second.fn);
         timers_.erase(it);
         fn();

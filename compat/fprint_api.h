@@ -42,7 +42,7 @@ bool isFingerName(const std::string &name);
 
 // A status of the API as a client sees it.
 struct FprintStatus {
-    std::string result;  // "verify-match", "enroll-stage-passed", ...
+    std::string result; // "verify-match", "enroll-stage-passed", ...
     bool done = false;
 };
 

@@ -22,34 +22,24 @@ bool translateVerify(const std::string &id, int32_t status, const std::string &c
         // The daemon identifies among all users; only the claimed one counts.
         out = {id == claimedUser ? "verify-match" : "verify-no-match", true};
         return true;
-    case 1:  // five compared captures without a match
-    case 2:  // nothing stored to compare with (a stop is handled before this)
+    case 1: // five compared captures without a match
+    case 2: // nothing stored to compare with (a stop is handled before this)
         out = {"verify-no-match", true};
         return true;
-    case 3:  // a capture compared without a match; the run goes on
+    case 3: // a capture compared without a match; the run goes on
         out = {"verify-retry-scan", false};
         return true;
-    default:
-        out = {"verify-unknown-error", true};
-        return true;
+    default: out = {"verify-unknown-error", true}; return true;
     }
 }
 
 bool translateEnroll(int32_t status, const std::string &text, FprintStatus &out)
 {
     switch (status) {
-    case 0:
-        out = {"enroll-completed", true};
-        return true;
-    case 1:
-        out = {text == "{subcode:4}" ? "enroll-data-full" : "enroll-failed", true};
-        return true;
-    case 2:
-        out = {"enroll-stage-passed", false};
-        return true;
-    default:
-        out = {"enroll-unknown-error", true};
-        return true;
+    case 0: out = {"enroll-completed", true}; return true;
+    case 1: out = {text == "{subcode:4}" ? "enroll-data-full" : "enroll-failed", true}; return true;
+    case 2: out = {"enroll-stage-passed", false}; return true;
+    default: out = {"enroll-unknown-error", true}; return true;
     }
 }
 

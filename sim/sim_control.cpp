@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "sim/frame_image.h"
 #include "fpgen.h"
+#include "sim/frame_image.h"
 
 namespace sim {
 
@@ -141,7 +141,7 @@ std::string dispatch(Testbed &tb, const std::string &line)
     return "ok";
 }
 
-}  // namespace
+} // namespace
 
 std::string runControl(Testbed &testbed, const std::string &line)
 {
@@ -152,4 +152,4 @@ std::string runControl(Testbed &testbed, const std::string &line)
     }
 }
 
-}  // namespace sim
+} // namespace sim
