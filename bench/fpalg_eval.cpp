@@ -79,7 +79,9 @@ int main(int argc, char **argv) {
         std::cerr << "frames " << fingers[i].name << " " << frames << "\n";
     }
     std::FILE *out = std::fopen(argv[2], "w");
-    std::fprintf(out, "probe_finger,probe,template,kind,view,angle,dy,dx,peak,overlap,ncc,blocks,good,block_ncc,raw,score,amb,pamb,vamb,ms,mp,mq,rbn\n");
+    std::fprintf(out,
+                 "probe_finger,probe,template,kind,view,angle,dy,dx,peak,overlap,ncc,blocks,good,block_ncc,raw,score,"
+                 "amb,pamb,vamb,ms,mp,mq,rbn\n");
     for (std::size_t pf = 0; pf < fingers.size(); ++pf)
         for (std::size_t pi = first; pi < fingers[pf].probes.size(); pi += pstep) {
             Template probe;
@@ -90,7 +92,7 @@ int main(int argc, char **argv) {
             }
             for (std::size_t t = 0; t < fingers.size(); ++t) {
                 if (!enrolled[t]) continue;
-                const char *kind = t == pf ? "genuine"
+                const char *kind = t == pf                                       ? "genuine"
                                    : fingers[t].identity == fingers[pf].identity ? "same"
                                                                                  : "impostor";
                 if (kind[0] == 's') continue;
@@ -104,11 +106,12 @@ int main(int argc, char **argv) {
                         if (q.block_ncc > p.block_ncc) p = q;
                     }
                 }
-                std::fprintf(out, "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d,%.3f,%d,%d,%d,%d,%d,%.4f\n", pf, pi, t, kind,
-                             p.view, p.angle_deci, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.blocks,
+                std::fprintf(out,
+                             "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d,%.3f,%d,%d,%d,%d,%d,%.4f\n",
+                             pf, pi, t, kind, p.view, p.angle_deci, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.blocks,
                              p.good_blocks, p.block_ncc, p.raw, p.score, p.ambiguity, probe.views[0].ambiguity,
-                             p.view >= 0 ? gallery[t].views[p.view].ambiguity : 0, p.minutiae_stored,
-                             p.minutiae_probe, p.minutiae_paired, p.rigid_block_ncc);
+                             p.view >= 0 ? gallery[t].views[p.view].ambiguity : 0, p.minutiae_stored, p.minutiae_probe,
+                             p.minutiae_paired, p.rigid_block_ncc);
             }
         }
     std::fclose(out);

@@ -37,18 +37,18 @@ constexpr std::uint32_t kPoolSeed = 7321;
 
 struct Options {
     int fingers = 1000;
-    int probes = 4;        // per finger: 1000 x 999 x 4 ~ 4.0 million impostor comparisons
-    int captures = 30;     // impressions offered to enrollment; probes follow them
+    int probes = 4;     // per finger: 1000 x 999 x 4 ~ 4.0 million impostor comparisons
+    int captures = 30;  // impressions offered to enrollment; probes follow them
     int threads = 2;
     std::uint32_t seed = kPoolSeed;
-    double keep = 0.01;    // share of the highest impostor raw values written out
+    double keep = 0.01;  // share of the highest impostor raw values written out
     std::string out = "fpalg_genpool.json";
 };
 
 struct ProbeResult {
     int finger = 0, impression = 0;
     bool made = false;
-    std::vector<float> raw;            // per template; NaN where not enrolled
+    std::vector<float> raw;  // per template; NaN where not enrolled
     std::vector<std::uint8_t> score;
 };
 
@@ -98,16 +98,23 @@ Options parse(int argc, char **argv) {
             continue;
         }
         if (end == v || *end) usage(("not a number: " + std::string(v)).c_str());
-        if (a == "--fingers") o.fingers = static_cast<int>(x);
-        else if (a == "--probes") o.probes = static_cast<int>(x);
-        else if (a == "--captures") o.captures = static_cast<int>(x);
-        else if (a == "--threads") o.threads = static_cast<int>(x);
-        else if (a == "--seed") o.seed = static_cast<std::uint32_t>(x);
-        else if (a == "--keep") o.keep = x;
-        else usage(("unknown option " + a).c_str());
+        if (a == "--fingers")
+            o.fingers = static_cast<int>(x);
+        else if (a == "--probes")
+            o.probes = static_cast<int>(x);
+        else if (a == "--captures")
+            o.captures = static_cast<int>(x);
+        else if (a == "--threads")
+            o.threads = static_cast<int>(x);
+        else if (a == "--seed")
+            o.seed = static_cast<std::uint32_t>(x);
+        else if (a == "--keep")
+            o.keep = x;
+        else
+            usage(("unknown option " + a).c_str());
     }
-    if (o.fingers < 2 || o.fingers > 65535 || o.probes < 1 || o.captures < bench::kEnrollStages ||
-        o.threads < 1 || o.threads > 64 || !(o.keep > 0 && o.keep <= 1))
+    if (o.fingers < 2 || o.fingers > 65535 || o.probes < 1 || o.captures < bench::kEnrollStages || o.threads < 1 ||
+        o.threads > 64 || !(o.keep > 0 && o.keep <= 1))
         usage("option out of range");
     return o;
 }
@@ -187,7 +194,7 @@ int main(int argc, char **argv) {
         const ProbeResult &r = results[p];
         if (!r.made) {
             ++rejected;
-            gen_count += enrolled[r.finger] ? 1 : 0;   // a rejected touch fails verification
+            gen_count += enrolled[r.finger] ? 1 : 0;  // a rejected touch fails verification
             continue;
         }
         for (int t = 0; t < n; ++t) {
@@ -203,8 +210,8 @@ int main(int argc, char **argv) {
             }
         }
     }
-    const std::size_t keep = std::min(imps.size(), std::max<std::size_t>(2000, static_cast<std::size_t>(
-                                                                                    std::ceil(o.keep * imps.size()))));
+    const std::size_t keep =
+        std::min(imps.size(), std::max<std::size_t>(2000, static_cast<std::size_t>(std::ceil(o.keep * imps.size()))));
     const auto higher = [](const Tail &a, const Tail &b) {
         if (a.raw != b.raw) return a.raw > b.raw;
         return a.probe != b.probe ? a.probe < b.probe : a.tpl < b.tpl;

@@ -46,8 +46,8 @@ bool Connection::open(Error &err)
     dbus_connection_set_exit_on_disconnect(conn_.get(), FALSE);
     // The daemon's status signals, and the bus's word when the daemon leaves.
     char rules[2][256];
-    std::snprintf(rules[0], sizeof rules[0], "type='signal',sender='%s',interface='%s',path='%s'", SERVICE,
-                  INTERFACE, OBJECT_PATH);
+    std::snprintf(rules[0], sizeof rules[0], "type='signal',sender='%s',interface='%s',path='%s'", SERVICE, INTERFACE,
+                  OBJECT_PATH);
     std::snprintf(rules[1], sizeof rules[1],
                   "type='signal',sender='%s',interface='%s',member='NameOwnerChanged',arg0='%s'", DBUS_SERVICE_DBUS,
                   DBUS_INTERFACE_DBUS, SERVICE);
@@ -110,8 +110,7 @@ bool Connection::claim(bool claimed, Error &err)
     MessagePtr msg = newCall(INTERFACE, "Claim");
     const char *id = "";
     dbus_bool_t flag = claimed;
-    if (msg &&
-        !dbus_message_append_args(msg.get(), DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &flag, DBUS_TYPE_INVALID))
+    if (msg && !dbus_message_append_args(msg.get(), DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &flag, DBUS_TYPE_INVALID))
         msg.reset();
     if (send(std::move(msg), err))
         return true;
@@ -162,8 +161,7 @@ bool Connection::deleteAllFingers(const std::string &id, Error &err)
     return callStrings("DeleteAllFingers", {id}, err);
 }
 
-bool Connection::renameFinger(const std::string &id, const std::string &finger, const std::string &newname,
-                              Error &err)
+bool Connection::renameFinger(const std::string &id, const std::string &finger, const std::string &newname, Error &err)
 {
     return callStrings("RenameFinger", {id, finger, newname}, err);
 }
@@ -250,8 +248,8 @@ int Connection::take(DBusMessage *msg, Status &out)
     if (dbus_message_is_signal(msg, DBUS_INTERFACE_DBUS, "NameOwnerChanged") &&
         std::strcmp(sender, DBUS_SERVICE_DBUS) == 0) {
         const char *name, *oldOwner, *newOwner;
-        if (dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner,
-                                  DBUS_TYPE_STRING, &newOwner, DBUS_TYPE_INVALID) &&
+        if (dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner, DBUS_TYPE_STRING,
+                                  &newOwner, DBUS_TYPE_INVALID) &&
             std::strcmp(name, SERVICE) == 0 && !daemon_.empty() && daemon_ == oldOwner)
             return -1;
         return 0;
@@ -266,9 +264,8 @@ int Connection::take(DBusMessage *msg, Status &out)
     const char *id = nullptr;
     const char *text = nullptr;
     dbus_int32_t status = 0;
-    if (!(enroll || verify) ||
-        !dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &id, DBUS_TYPE_INT32, &status, DBUS_TYPE_STRING,
-                               &text, DBUS_TYPE_INVALID))
+    if (!(enroll || verify) || !dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &id, DBUS_TYPE_INT32, &status,
+                                                      DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID))
         return 0;
     out = Status{};
     out.enroll = enroll;

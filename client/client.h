@@ -40,12 +40,12 @@ struct Error {
 
 // One EnrollStatus or VerifyStatus signal, with its text decoded.
 struct Status {
-    bool enroll = false;  // EnrollStatus, else VerifyStatus
+    bool enroll = false; // EnrollStatus, else VerifyStatus
     std::string id;
     int32_t status = 0;
     std::string text;
-    int progress = -1;  // N of "{progress:N}", else -1
-    int subcode = -1;   // K of "{subcode:K}", else -1
+    int progress = -1; // N of "{progress:N}", else -1
+    int subcode = -1;  // K of "{subcode:K}", else -1
 
     // A step of a run that goes on: progress of an enrollment, a capture
     // without a match of a verification.
@@ -59,10 +59,10 @@ void decodeText(Status &s);
 std::string describe(const Status &s);
 
 enum class Wait {
-    Signal,       // a status signal of the daemon arrived
-    Timeout,      // none within the time given
-    Interrupted,  // the caller's flag was set
-    Lost,         // the bus connection closed or the daemon left the bus
+    Signal,      // a status signal of the daemon arrived
+    Timeout,     // none within the time given
+    Interrupted, // the caller's flag was set
+    Lost,        // the bus connection closed or the daemon left the bus
 };
 
 class Connection {
@@ -86,8 +86,7 @@ public:
     bool stopVerify(Error &err);
     bool deleteFinger(const std::string &id, const std::string &finger, Error &err);
     bool deleteAllFingers(const std::string &id, Error &err);
-    bool renameFinger(const std::string &id, const std::string &finger, const std::string &newname,
-                      Error &err);
+    bool renameFinger(const std::string &id, const std::string &finger, const std::string &newname, Error &err);
     bool listFingers(const std::string &id, std::vector<std::string> &fingers, Error &err);
     // A property as text ("Vorl2547", "2"...); empty when the daemon sent none.
     bool getProperty(const std::string &name, std::string &value, Error &err);

@@ -26,8 +26,7 @@ constexpr char TOO_MANY[] = "too many fingers: a user can enroll at most 10";
 std::string describeEnroll(const Status &s)
 {
     switch (s.status) {
-    case ENROLL_DONE:
-        return "finger enrolled";
+    case ENROLL_DONE: return "finger enrolled";
     case ENROLL_REFUSED:
         switch (s.subcode) {
         case ENROLL_SUB_EXISTS: return "finger already enrolled under that name";
@@ -36,28 +35,22 @@ std::string describeEnroll(const Status &s)
         }
     case ENROLL_STEP:
         return s.progress >= 0 ? "touch accepted, " + std::to_string(s.progress) + "% done" : "touch accepted";
-    case ENROLL_FAILED:
-        return s.subcode == ENROLL_SUB_TOO_MANY ? TOO_MANY : "enrollment failed";
-    default:
-        return "sensor error: the sensor did not take the capture command";
+    case ENROLL_FAILED: return s.subcode == ENROLL_SUB_TOO_MANY ? TOO_MANY : "enrollment failed";
+    default: return "sensor error: the sensor did not take the capture command";
     }
 }
 
 std::string describeVerify(const Status &s)
 {
     switch (s.status) {
-    case VERIFY_MATCH:
-        return "finger identified as " + s.id;
-    case VERIFY_NO_MATCH:
-        return "no match: the finger is not enrolled";
-    case VERIFY_ENDED:
-        return "nothing to compare with (no finger enrolled), or the verification was stopped";
+    case VERIFY_MATCH: return "finger identified as " + s.id;
+    case VERIFY_NO_MATCH: return "no match: the finger is not enrolled";
+    case VERIFY_ENDED: return "nothing to compare with (no finger enrolled), or the verification was stopped";
     case VERIFY_RETRY:
         // No score: the capture gave no usable fingerprint or scored nothing
         // at all; otherwise it resembled a stored one too little.
         return s.subcode == VERIFY_SUB_NO_SCORE ? "finger not recognised, try again" : "no match, try again";
-    default:
-        return "sensor error: the sensor did not take the capture command";
+    default: return "sensor error: the sensor did not take the capture command";
     }
 }
 

@@ -16,8 +16,8 @@ using Args = std::vector<std::string>;
 
 // The options a command takes after its name.
 struct Options {
-    std::string finger;    // verify --finger NAME
-    bool anyUser = false;  // enroll --any-user
+    std::string finger;   // verify --finger NAME
+    bool anyUser = false; // enroll --any-user
 };
 
 int cmdStatus(vlclient::Connection &conn, const Args &args, const Options &opts);
@@ -34,6 +34,5 @@ int reportError(const vlclient::Error &err);
 int refuse(const std::string &why);
 // USER's fingers into `fingers`; on an error prints it and returns false
 // with `exitStatus` set.
-bool fingersOf(vlclient::Connection &conn, const std::string &user, std::vector<std::string> &fingers,
-               int &exitStatus);
+bool fingersOf(vlclient::Connection &conn, const std::string &user, std::vector<std::string> &fingers, int &exitStatus);
 bool contains(const std::vector<std::string> &names, const std::string &name);

@@ -52,9 +52,8 @@ struct Command {
 };
 
 const Command COMMANDS[] = {
-    {"status", 0, 0, NONE, cmdStatus},          {"list", 1, 1, NONE, cmdList},
-    {"enroll", 2, 2, ANY_USER, cmdEnroll},      {"verify", 0, 1, FINGER, cmdVerify},
-    {"delete", 2, 2, NONE, cmdDelete},          {"delete-all", 1, 1, NONE, cmdDeleteAll},
+    {"status", 0, 0, NONE, cmdStatus},   {"list", 1, 1, NONE, cmdList},     {"enroll", 2, 2, ANY_USER, cmdEnroll},
+    {"verify", 0, 1, FINGER, cmdVerify}, {"delete", 2, 2, NONE, cmdDelete}, {"delete-all", 1, 1, NONE, cmdDeleteAll},
     {"rename", 3, 3, NONE, cmdRename},
 };
 
@@ -75,7 +74,7 @@ bool parseCommand(const Command &c, int argc, char **argv, Args &args, Options &
         {"any-user", no_argument, nullptr, 'a'},
         {nullptr, 0, nullptr, 0},
     };
-    optind = 0;  // a fresh scan of the command's own argv
+    optind = 0; // a fresh scan of the command's own argv
     opterr = 0;
     int opt;
     while ((opt = getopt_long(argc, argv, "", options, nullptr)) != -1) {
@@ -123,12 +122,8 @@ int main(int argc, char **argv)
             timeoutS = static_cast<int>(v);
             break;
         }
-        case 'h':
-            usage(stdout);
-            return 0;
-        default:
-            usage(stderr);
-            return EXIT_USAGE;
+        case 'h': usage(stdout); return 0;
+        default: usage(stderr); return EXIT_USAGE;
         }
     }
     if (optind >= argc) {

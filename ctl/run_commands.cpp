@@ -96,11 +96,8 @@ public:
                 if (!s.isStep())
                     running_ = false;
                 return Next::Signal;
-            case vlclient::Wait::Timeout:
-                return Next::Quiet;
-            case vlclient::Wait::Interrupted:
-                exitStatus = interrupt();
-                return Next::End;
+            case vlclient::Wait::Timeout: return Next::Quiet;
+            case vlclient::Wait::Interrupted: exitStatus = interrupt(); return Next::End;
             case vlclient::Wait::Lost:
                 std::fprintf(stderr, "vorl2547-ctl: the fingerprint daemon went away\n");
                 running_ = false;
@@ -277,15 +274,10 @@ int cmdVerify(vlclient::Connection &conn, const Args &args, const Options &opts)
                 return refuse("not " + user + "'s finger");
             std::printf("%s\n", s.id.c_str());
             return 0;
-        case VERIFY_RETRY:
-            std::fprintf(stderr, "%s\n", vlclient::describe(s).c_str());
-            continue;
+        case VERIFY_RETRY: std::fprintf(stderr, "%s\n", vlclient::describe(s).c_str()); continue;
         case VERIFY_NO_MATCH:
-        case VERIFY_ENDED:
-            std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str());
-            return EXIT_NO;
-        default:
-            return sensorError(run, s);
+        case VERIFY_ENDED: std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str()); return EXIT_NO;
+        default: return sensorError(run, s);
         }
     }
 }

@@ -42,8 +42,7 @@ int refuse(const std::string &why)
     return EXIT_NO;
 }
 
-bool fingersOf(vlclient::Connection &conn, const std::string &user, std::vector<std::string> &fingers,
-               int &exitStatus)
+bool fingersOf(vlclient::Connection &conn, const std::string &user, std::vector<std::string> &fingers, int &exitStatus)
 {
     vlclient::Error err;
     if (conn.listFingers(user, fingers, err))

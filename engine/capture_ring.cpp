@@ -16,7 +16,7 @@ namespace {
 
 uint8_t nextIndex(uint8_t i) { return static_cast<uint8_t>(i >= VL_RING_SLOTS - 1 ? 0 : i + 1); }
 
-}  // namespace
+} // namespace
 
 void initCapture_Image()
 {

@@ -21,7 +21,7 @@ int listSensors()
     return ssUsblst(list, sizeof list, VL_SENSOR_VID, VL_SENSOR_PID);
 }
 
-}  // namespace
+} // namespace
 
 int vlLstDev(int *count)
 {

@@ -48,8 +48,7 @@ bool enrollFrame(int, int &ret)
 {
     setCapture_Image();
     int s = m_enrol_stage;
-    int16_t made =
-        static_cast<int16_t>(CreateFingerPrintMinutiae(getCapture_Image(), featureSlot(s), countRecord(s)));
+    int16_t made = static_cast<int16_t>(CreateFingerPrintMinutiae(getCapture_Image(), featureSlot(s), countRecord(s)));
     freeCapture_Image();
     _vllog("CreateFingerPrintMinutiae ret=%d stage=%d", made, s);
     if (made == 1 && mergeCapture(s)) {

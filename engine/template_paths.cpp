@@ -73,6 +73,5 @@ bool formatTemplatePath(char *buf, std::size_t size, const char *id, const char 
 {
     if (!isSafeName(id) || !isSafeName(finger))
         return false;
-    return fits(std::snprintf(buf, size, "%s%s/%s%s", templateBaseDir(), id, finger, VL_TEMPLATE_SUFFIX),
-                size);
+    return fits(std::snprintf(buf, size, "%s%s/%s%s", templateBaseDir(), id, finger, VL_TEMPLATE_SUFFIX), size);
 }

@@ -63,8 +63,8 @@ void createUserDirChain(const char *userDir)
             continue;
         work[i] = '\0';
         if (access(work, F_OK) == 0) {
-            _vllog(access(work, W_OK) == 0 ? "dir_name = %s i=%zu W_OK YES\n" : "dir_name = %s i=%zu W_OK NO\n",
-                   work, i);
+            _vllog(access(work, W_OK) == 0 ? "dir_name = %s i=%zu W_OK YES\n" : "dir_name = %s i=%zu W_OK NO\n", work,
+                   i);
         } else if (mkdir(work, 0700) != 0) {
             _vllog("Create Biometric Datebase Directory (%s) Error\n", userDir);
             return;

@@ -67,10 +67,7 @@ int stopRun(std::atomic<int> &exitFlag)
     return 0;
 }
 
-void workerStarted(WorkerKind kind)
-{
-    (kind == WORKER_ENROLL ? m_thrdHdlEnroll : m_thrdHdlVerify) = pthread_self();
-}
+void workerStarted(WorkerKind kind) { (kind == WORKER_ENROLL ? m_thrdHdlEnroll : m_thrdHdlVerify) = pthread_self(); }
 
 void workerFinished(WorkerKind kind)
 {
@@ -114,14 +111,9 @@ void runCaptureLoop(const CaptureMode &mode)
 void stopWorkerAndWait()
 {
     switch (s_running.load()) {
-    case WORKER_ENROLL:
-        vlStopEnroll();
-        break;
-    case WORKER_VERIFY:
-        vlStopVerify();
-        break;
-    default:
-        break;
+    case WORKER_ENROLL: vlStopEnroll(); break;
+    case WORKER_VERIFY: vlStopVerify(); break;
+    default: break;
     }
     std::lock_guard lock(s_mutex);
     joinLocked();

@@ -41,7 +41,7 @@ struct CaptureMode {
     WorkerKind kind;
     // The first word of the mode's log lines: "enroll" or "verify".
     const char *name;
-    const uint8_t *beginCommand;  // VL_CMD_SIZE bytes
+    const uint8_t *beginCommand; // VL_CMD_SIZE bytes
     const std::atomic<int> *exitFlag;
     // Logged when the exit flag ends the run.
     const char *stopLine;

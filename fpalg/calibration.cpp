@@ -50,7 +50,8 @@ int calibrated_score(float raw) {
     if (!(raw > kKnots[1].raw)) return 0;
     for (std::size_t i = 1; i + 1 < std::size(kKnots); ++i) {
         const Knot &a = kKnots[i], &b = kKnots[i + 1];
-        if (raw < b.raw) return static_cast<int>(std::floor(a.score + (b.score - a.score) * (raw - a.raw) / (b.raw - a.raw)));
+        if (raw < b.raw)
+            return static_cast<int>(std::floor(a.score + (b.score - a.score) * (raw - a.raw) / (b.raw - a.raw)));
     }
     return 100;
 }

@@ -15,7 +15,9 @@ constexpr int kPad = (N - H) / 2;
 
 constexpr int signed_bin(int u) { return u < N / 2 ? u : u - N; }
 
-constexpr bool row_in_band(int u) { return signed_bin(u) <= params::kPocBandHigh && -signed_bin(u) <= params::kPocBandHigh; }
+constexpr bool row_in_band(int u) {
+    return signed_bin(u) <= params::kPocBandHigh && -signed_bin(u) <= params::kPocBandHigh;
+}
 
 // Column groups of the FFT's first pass that can hold anything: where the
 // half-size image sits, and, in a spectrum, the frequencies inside the band.
@@ -133,7 +135,8 @@ void phase_spectrum(const RidgeView &r, Spectrum &out) {
         }
 }
 
-FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a, Peak &b) {
+FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a,
+                                      Peak &b) {
     for (int u = 0; u < N; ++u) {
         float *wr = &w.re[u * N], *wi = &w.im[u * N];
         if (!row_in_band(u)) {
@@ -193,7 +196,8 @@ void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vec
         const Candidate &c = cands[i];
         int n = 0;
         const float r = overlap_ncc(views[c.view], probe.rotated[c.angle], c.peak.dy, c.peak.dx, n);
-        rank.push_back({-std::max(0.0f, r) * std::sqrt(static_cast<float>(n)) * (1.0f + params::kPeakWeight * c.peak.height), i});
+        rank.push_back(
+            {-std::max(0.0f, r) * std::sqrt(static_cast<float>(n)) * (1.0f + params::kPeakWeight * c.peak.height), i});
     }
     std::sort(rank.begin(), rank.end());
     std::vector<Candidate> kept;

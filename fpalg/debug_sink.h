@@ -20,15 +20,15 @@ namespace fpalg::debug {
 class Sink {
 public:
     virtual ~Sink() = default;
-    virtual void on_band_pass(const RidgeImage &) {}            // band-passed capture and its local energy
-    virtual void on_levels(const View &) {}                     // ridges quantised to two bits (view.level)
+    virtual void on_band_pass(const RidgeImage &) {}                  // band-passed capture and its local energy
+    virtual void on_levels(const View &) {}                           // ridges quantised to two bits (view.level)
     virtual void on_mask(const View &, int /*foreground_blocks*/) {}  // foreground blocks (view.mask)
-    virtual void on_view(const View &) {}                       // a capture as stored
-    virtual void on_candidate(const Candidate &) {}             // one coarse alignment, best peaks first
-    virtual void on_alignment(const ScoreParts &) {}            // one verified alignment
+    virtual void on_view(const View &) {}                             // a capture as stored
+    virtual void on_candidate(const Candidate &) {}                   // one coarse alignment, best peaks first
+    virtual void on_alignment(const ScoreParts &) {}                  // one verified alignment
     // The best alignment's frame under the probe (probe pixel p on canvas pixel p).
     virtual void on_union(const RidgeView & /*canvas*/, const ScoreParts & /*best*/) {}
-    virtual void on_elastic(const ElasticFit &) {}              // the blocks' fitted displacement
+    virtual void on_elastic(const ElasticFit &) {}  // the blocks' fitted displacement
     // Minutiae of both images in the common area, and which of them paired.
     virtual void on_minutiae(const MinutiaeAgreement &, const MinutiaeLayout &) {}
 };

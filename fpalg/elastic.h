@@ -11,9 +11,9 @@
 namespace fpalg {
 
 struct ElasticFit {
-    int blocks = 0;           // blocks compared
-    int good_blocks = 0;      // of those, convincing at their shift
-    float block_ncc = 0.0f;   // mean correlation at the fitted shifts
+    int blocks = 0;                                                // blocks compared
+    int good_blocks = 0;                                           // of those, convincing at their shift
+    float block_ncc = 0.0f;                                        // mean correlation at the fitted shifts
     signed char dy[params::kBlockGrid * params::kBlockGrid] = {};  // fitted shift per block
     signed char dx[params::kBlockGrid * params::kBlockGrid] = {};
 };

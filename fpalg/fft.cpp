@@ -12,7 +12,7 @@ namespace {
 
 constexpr int N = params::kFftSide;
 constexpr int kGroup = 8;   // lanes skipped together when known to be zero
-constexpr int kDigits = 3;   // N = 4^3: three radix-4 stages
+constexpr int kDigits = 3;  // N = 4^3: three radix-4 stages
 static_assert(1 << (2 * kDigits) == N);
 
 struct Tables {

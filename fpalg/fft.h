@@ -13,7 +13,7 @@ inline constexpr int kFftPixels = params::kFftSide * params::kFftSide;
 struct Spectrum {
     std::array<float, kFftPixels> re{};
     std::array<float, kFftPixels> im{};
-    int bins = 0;   // non-zero bins of a phase-only spectrum
+    int bins = 0;  // non-zero bins of a phase-only spectrum
 };
 
 // In place. The forward transform leaves the spectrum transposed (index

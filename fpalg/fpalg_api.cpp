@@ -39,8 +39,8 @@ extern "C" {
 
 FPALG_EXPORT int FpAlg_Init(int) { return 0; }
 
-FPALG_EXPORT int16_t FpAlg_CreateTemplate16(const uint16_t *image, uint8_t *, int width, int height,
-                                            uint8_t *templ, uint8_t *countRecord) {
+FPALG_EXPORT int16_t FpAlg_CreateTemplate16(const uint16_t *image, uint8_t *, int width, int height, uint8_t *templ,
+                                            uint8_t *countRecord) {
     if (!image || !templ || width != FPALG_IMAGE_SIDE || height != FPALG_IMAGE_SIDE) return -1;
     Template &t = scratch().out;
     int foreground = 0;
@@ -55,8 +55,8 @@ FPALG_EXPORT int16_t FpAlg_CreateTemplate16(const uint16_t *image, uint8_t *, in
     return 1;
 }
 
-FPALG_EXPORT int16_t FpAlg_MergeFeature(const uint8_t *a, const uint8_t *b, uint8_t *out, int16_t *o1,
-                                        int16_t *o2, int16_t *o3) {
+FPALG_EXPORT int16_t FpAlg_MergeFeature(const uint8_t *a, const uint8_t *b, uint8_t *out, int16_t *o1, int16_t *o2,
+                                        int16_t *o3) {
     Scratch &s = scratch();
     fpalg::MergeResult r = fpalg::MergeResult::bad_input;
     if (out && fpalg::decode_template(a, s.a) && fpalg::decode_template(b, s.b))

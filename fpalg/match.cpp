@@ -19,7 +19,7 @@ struct Workspace {
     RidgeView views[params::kMaxViews];
     RidgeView canvas;
     CoarseWork coarse;
-    MinutiaeLayout minutiae;   // where they were, for a debug sink
+    MinutiaeLayout minutiae;  // where they were, for a debug sink
 };
 
 Workspace &workspace() {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace fpalg {
@@ -149,7 +149,8 @@ void binarise(const RidgeView &r, const Bits &valid, Bits &b) {
         }
 }
 
-int find(const RidgeView &r, const Bits &valid, const std::array<std::uint8_t, params::kPixels> &edge, MinutiaPoint *out, int cap) {
+int find(const RidgeView &r, const Bits &valid, const std::array<std::uint8_t, params::kPixels> &edge,
+         MinutiaPoint *out, int cap) {
     Bits b;
     binarise(r, valid, b);
     thin(b);

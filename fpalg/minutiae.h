@@ -9,9 +9,9 @@
 namespace fpalg {
 
 struct MinutiaeAgreement {
-    int stored = 0;   // minutiae of the stored image inside the common area
-    int probe = 0;    // the same for the probe
-    int paired = 0;   // of those, pairs found at the same place
+    int stored = 0;  // minutiae of the stored image inside the common area
+    int probe = 0;   // the same for the probe
+    int paired = 0;  // of those, pairs found at the same place
 };
 
 struct MinutiaPoint {

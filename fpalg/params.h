@@ -27,7 +27,7 @@ inline constexpr int kLevelThresholdSixteenths = 14;
 inline constexpr int kMaskBlock = 8;
 inline constexpr int kMaskGrid = kSide / kMaskBlock;
 inline constexpr int kMaskRelativeSixtyFourths = 3;
-inline constexpr int kMaskEnergyFloor = 24;     // mean squared band value, 10-bit units
+inline constexpr int kMaskEnergyFloor = 24;  // mean squared band value, 10-bit units
 // A capture with fewer foreground blocks than this is refused.
 inline constexpr int kMinForegroundBlocks = 40;
 
@@ -39,13 +39,13 @@ inline constexpr int kMaxViews = 11;
 inline constexpr int kHalf = kSide / 2;
 inline constexpr int kFftSide = 64;
 inline constexpr int kAngleStepDeciDeg = 30;
-inline constexpr int kAngleCount = 31;           // -45 .. +45 degrees
-inline constexpr int kPocBandLow = 3;            // frequency band kept, in FFT bins
+inline constexpr int kAngleCount = 31;  // -45 .. +45 degrees
+inline constexpr int kPocBandLow = 3;   // frequency band kept, in FFT bins
 inline constexpr int kPocBandHigh = 22;
-inline constexpr int kMinOverlapHalfPx = 20;     // shifts leaving less than this (per axis) are skipped
-inline constexpr int kCoarseAngleStride = 3;     // every third angle is tried first, then the best one's neighbours
-inline constexpr int kCandidates = 8;            // best peaks screened by a single correlation
-inline constexpr int kVerified = 3;              // of those, alignments verified in full
+inline constexpr int kMinOverlapHalfPx = 20;  // shifts leaving less than this (per axis) are skipped
+inline constexpr int kCoarseAngleStride = 3;  // every third angle is tried first, then the best one's neighbours
+inline constexpr int kCandidates = 8;         // best peaks screened by a single correlation
+inline constexpr int kVerified = 3;           // of those, alignments verified in full
 
 // Ambiguity: the best correlation of a view with itself shifted by at least
 // kAmbiguityMinShift px (a ridge pattern without detail repeats itself).
@@ -61,14 +61,14 @@ inline constexpr float kAmbiguityWeight = 0.5f;
 inline constexpr float kPeakWeight = 3.0f;
 
 // Verification at full resolution.
-inline constexpr int kRefineRadius = 1;          // px, global shift refinement
-inline constexpr int kBlock = 16;                // px, local correlation blocks
+inline constexpr int kRefineRadius = 1;  // px, global shift refinement
+inline constexpr int kBlock = 16;        // px, local correlation blocks
 inline constexpr int kBlockGrid = kSide / kBlock;
-inline constexpr int kBlockShift = 1;            // px, local distortion allowance
-inline constexpr int kBlockMinValid = 160;       // of 256 pixels valid in both images
+inline constexpr int kBlockShift = 1;       // px, local distortion allowance
+inline constexpr int kBlockMinValid = 160;  // of 256 pixels valid in both images
 inline constexpr float kBlockGoodNcc = 0.45f;
 inline constexpr int kMinOverlapPx = 1200;
-inline constexpr float kMinOverlapNcc = 0.1f;    // whole-overlap correlation below which blocks are not compared
+inline constexpr float kMinOverlapNcc = 0.1f;  // whole-overlap correlation below which blocks are not compared
 // Elastic verification: blocks of the best alignment may move up to
 // kElasticReach px each way, paying kElasticStiffness (in correlation) per
 // squared px of difference from each neighbour and kElasticAnchor per
@@ -89,7 +89,7 @@ inline constexpr float kUnionMinRaw = 2.0f;
 inline constexpr float kRegisterBlockNcc = 0.45f;
 inline constexpr int kRegisterMinBlocks = 8;
 inline constexpr int kMaxPoseAngleDeci = 1800;
-inline constexpr int kMaxPoseShiftEighths = 8 * 400;   // 400 px, in 1/8 px
+inline constexpr int kMaxPoseShiftEighths = 8 * 400;  // 400 px, in 1/8 px
 
 // Merge: a capture that repeats a stored view this closely adds nothing.
 inline constexpr int kDuplicateOverlapPx = 7800;
@@ -99,8 +99,8 @@ inline constexpr float kDuplicateNcc = 0.9f;
 // closer than kMinutiaEdgeDistance px to the edge of the common area or
 // kMinutiaMinSpacing px to another; a pair lies within kMinutiaPairRadius px.
 inline constexpr int kMaxMinutiae = 48;
-inline constexpr int kFlowCell = 4;            // px; the flow is estimated over 3 x 3 cells
-inline constexpr int kFlowSmoothReach = 3;     // px each way along the ridge
+inline constexpr int kFlowCell = 4;         // px; the flow is estimated over 3 x 3 cells
+inline constexpr int kFlowSmoothReach = 3;  // px each way along the ridge
 inline constexpr int kMinutiaEdgeDistance = 6;
 inline constexpr int kMinutiaMinSpacing = 5;
 inline constexpr int kMinutiaPairRadius = 4;

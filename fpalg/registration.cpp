@@ -50,7 +50,9 @@ void fold_frame(Template &t, int from, int to, const Pose &in_from, const Pose &
         in_from.invert(gy, gx, vy, vx);
         in_to.apply(vy, vx, fy, fx);
         folded[u] = Pose::make(std::remainder(in_to.angle - in_from.angle + pw.angle, kTurn), fy - kMid, fx - kMid);
-        if (std::abs(folded[u].ty) * 8 > params::kMaxPoseShiftEighths || std::abs(folded[u].tx) * 8 > params::kMaxPoseShiftEighths) return;
+        if (std::abs(folded[u].ty) * 8 > params::kMaxPoseShiftEighths ||
+            std::abs(folded[u].tx) * 8 > params::kMaxPoseShiftEighths)
+            return;
     }
     for (int u = 0; u < t.view_count; ++u)
         if (t.views[u].frame == from) set_pose(t.views[u], to, folded[u]);
@@ -58,9 +60,7 @@ void fold_frame(Template &t, int from, int to, const Pose &in_from, const Pose &
 
 }  // namespace
 
-Pose Pose::make(double angle, double ty, double tx) {
-    return {angle, ty, tx, fixed_cos(angle), fixed_sin(angle)};
-}
+Pose Pose::make(double angle, double ty, double tx) { return {angle, ty, tx, fixed_cos(angle), fixed_sin(angle)}; }
 
 void Pose::apply(double y, double x, double &gy, double &gx) const {
     rotate(cos_a, sin_a, y - kMid, x - kMid, gy, gx);

@@ -49,7 +49,7 @@ void remember_match(const Template *stored, const Template *probe, const ScorePa
 RenewResult renew_last_match(Template &out) {
     LastMatch &m = last();
     if (!m.valid) return RenewResult::no_match;
-    m.valid = false;    // one renewal per match
+    m.valid = false;  // one renewal per match
     if (m.parts.score < params::kRenewMinScore) return RenewResult::too_weak;
     // Only a capture placed on an enrolled view may join: a renewal placed
     // on an earlier renewal could walk, match by match, off the enrolled

@@ -1,8 +1,8 @@
 #include "template_format.h"
 
+#include <zlib.h>
 #include <cstdlib>
 #include <cstring>
-#include <zlib.h>
 
 namespace fpalg {
 namespace {
@@ -31,8 +31,8 @@ std::uint32_t body_crc(const std::uint8_t *buf) {
 
 void encode_view(const View &v, std::uint8_t *p) {
     for (std::size_t i = 0; i < kLevelBytes; ++i)
-        p[i] = static_cast<std::uint8_t>(v.level[4 * i] | v.level[4 * i + 1] << 2 |
-                                         v.level[4 * i + 2] << 4 | v.level[4 * i + 3] << 6);
+        p[i] = static_cast<std::uint8_t>(v.level[4 * i] | v.level[4 * i + 1] << 2 | v.level[4 * i + 2] << 4 |
+                                         v.level[4 * i + 3] << 6);
     std::uint8_t *m = p + kLevelBytes;
     for (std::size_t i = 0; i < v.mask.size(); ++i)
         if (v.mask[i]) m[i / 8] = static_cast<std::uint8_t>(m[i / 8] | 1u << (i % 8));

@@ -12,10 +12,10 @@
 namespace fpalg {
 
 inline constexpr std::size_t kTemplateBytes = 28000;
-inline constexpr std::uint32_t kMagic = 0x54504656;   // "VFPT" read little-endian
+inline constexpr std::uint32_t kMagic = 0x54504656;  // "VFPT" read little-endian
 inline constexpr std::uint16_t kFormatVersion = 1;
 inline constexpr std::size_t kHeaderBytes = 32;
-inline constexpr std::size_t kLevelBytes = params::kPixels / 4;   // two bits per pixel
+inline constexpr std::size_t kLevelBytes = params::kPixels / 4;  // two bits per pixel
 inline constexpr std::size_t kMaskBytes = (params::kMaskGrid * params::kMaskGrid + 7) / 8;
 inline constexpr std::size_t kViewBytes = kLevelBytes + kMaskBytes + 14;
 static_assert(kTemplateBytes == FPALG_TEMPLATE_SIZE);
@@ -26,9 +26,9 @@ static_assert(kHeaderBytes + params::kMaxViews * kViewBytes <= kTemplateBytes);
 struct View {
     std::array<std::uint8_t, params::kPixels> level{};
     std::array<std::uint8_t, params::kMaskGrid * params::kMaskGrid> mask{};
-    std::uint16_t hits = 0;        // renewals in which this view matched best
-    std::uint16_t origin = 0;      // 0 enrollment, 1 renewal
-    std::uint8_t ambiguity = 0;    // how well the view matches itself shifted, 0..255
+    std::uint16_t hits = 0;      // renewals in which this view matched best
+    std::uint16_t origin = 0;    // 0 enrollment, 1 renewal
+    std::uint8_t ambiguity = 0;  // how well the view matches itself shifted, 0..255
     // Views registered to each other share a frame, named by the index of
     // the view that defines it; the pose places this view in that frame:
     // rotation about the image centre, then translation in 1/8 px.

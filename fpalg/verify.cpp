@@ -45,7 +45,8 @@ struct Lanes {
 };
 
 // Correlation over view rows/cols [y0, y1) x [x0, x1) with the probe shifted by (dy, dx).
-FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0, int x1) {
+FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0,
+                                        int x1) {
     y0 = std::max(y0, dy);
     y1 = std::min(y1, kSide + dy);
     x0 = std::max(x0, dx);
@@ -95,7 +96,8 @@ FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, 
 
 }  // namespace
 
-float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1, int &pixels) {
+float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1,
+                 int &pixels) {
     const Sums s = correlate_region(view, probe, dy, dx, y0, y1, x0, x1);
     pixels = s.n;
     return s.ncc();
@@ -154,7 +156,8 @@ void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak 
     parts.block_ncc = parts.blocks ? sum / parts.blocks : 0.0f;
 }
 
-ScoreParts verify_candidate(const Template &stored, const RidgeView *views, const ProbeCache &pc, const Candidate &c, RidgeView &canvas) {
+ScoreParts verify_candidate(const Template &stored, const RidgeView *views, const ProbeCache &pc, const Candidate &c,
+                            RidgeView &canvas) {
     ScoreParts p;
     p.view = c.view;
     p.angle_deci = angle_of(c.angle);

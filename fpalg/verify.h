@@ -13,7 +13,8 @@ namespace fpalg {
 float overlap_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int &pixels);
 
 // The same over view rows [y0, y1) and columns [x0, x1) only.
-float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1, int &pixels);
+float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1,
+                 int &pixels);
 
 // Fills the overlap and correlation terms of `parts` (view, angle and
 // peak are the caller's).

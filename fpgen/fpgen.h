@@ -27,14 +27,14 @@
 
 namespace fpgen {
 
-constexpr int kFrameSide = 96;                             // sensor image side
-constexpr size_t kFramePixels = kFrameSide * kFrameSide;   // 9216
-constexpr size_t kFrameBytes = 13824;                      // packed 12-bit frame
-constexpr int kMaxSide = 4096;                             // largest rendered side
+constexpr int kFrameSide = 96;                           // sensor image side
+constexpr size_t kFramePixels = kFrameSide * kFrameSide; // 9216
+constexpr size_t kFrameBytes = 13824;                    // packed 12-bit frame
+constexpr int kMaxSide = 4096;                           // largest rendered side
 constexpr uint32_t kDefaultSeed = 2547;
 
 enum class PatternClass { Arch, TentedArch, LeftLoop, RightLoop, Whorl };
-const char* pattern_name(PatternClass cls);
+const char *pattern_name(PatternClass cls);
 
 // 8-bit grayscale, row-major, ridges dark on a light background.
 struct Image {

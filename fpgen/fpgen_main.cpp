@@ -15,27 +15,26 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: vorl2547-fpgen [options]\n"
-    "Writes synthetic fingerprints (500 dpi, 8-bit, ridges dark).\n"
-    "\n"
-    "One impression:\n"
-    "  --finger N --impression K [--size WxH] --out FILE\n"
-    "      FILE ending in .png is PNG, .raw the sensor's packed 12-bit 96x96\n"
-    "      frame (13824 bytes, --size ignored), anything else binary PGM.\n"
-    "A set:\n"
-    "  --batch DIR --fingers F --impressions I [--size WxH]\n"
-    "      writes DIR/<finger>_<impression>.pgm for fingers 0..F-1 and\n"
-    "      impressions 0..I-1, and DIR/README.txt\n"
-    "A contact sheet:\n"
-    "  --contact-sheet FILE [--fingers F] [--impressions I] [--size WxW]\n"
-    "      F rows (fingers 0..F-1) of I impressions, default 4 x 4 of 192x192\n"
-    "Common:\n"
-    "  --seed S        generator seed (default 2547)\n"
-    "  --help          this text\n"
-    "\n"
-    "Fingers and impressions are numbered from 0, as the sandbox's\n"
-    "place-finger N K counts them.\n";
+const char kUsage[] = "Usage: vorl2547-fpgen [options]\n"
+                      "Writes synthetic fingerprints (500 dpi, 8-bit, ridges dark).\n"
+                      "\n"
+                      "One impression:\n"
+                      "  --finger N --impression K [--size WxH] --out FILE\n"
+                      "      FILE ending in .png is PNG, .raw the sensor's packed 12-bit 96x96\n"
+                      "      frame (13824 bytes, --size ignored), anything else binary PGM.\n"
+                      "A set:\n"
+                      "  --batch DIR --fingers F --impressions I [--size WxH]\n"
+                      "      writes DIR/<finger>_<impression>.pgm for fingers 0..F-1 and\n"
+                      "      impressions 0..I-1, and DIR/README.txt\n"
+                      "A contact sheet:\n"
+                      "  --contact-sheet FILE [--fingers F] [--impressions I] [--size WxW]\n"
+                      "      F rows (fingers 0..F-1) of I impressions, default 4 x 4 of 192x192\n"
+                      "Common:\n"
+                      "  --seed S        generator seed (default 2547)\n"
+                      "  --help          this text\n"
+                      "\n"
+                      "Fingers and impressions are numbered from 0, as the sandbox's\n"
+                      "place-finger N K counts them.\n";
 
 struct Options {
     uint32_t seed = fpgen::kDefaultSeed;
@@ -50,16 +49,16 @@ struct Options {
     std::string sheet;
 };
 
-[[noreturn]] void fail(const std::string& message)
+[[noreturn]] void fail(const std::string &message)
 {
     std::fprintf(stderr, "vorl2547-fpgen: %s\n", message.c_str());
     std::exit(2);
 }
 
-long parse_number(const char* text, const char* what, long lo, long hi)
+long parse_number(const char *text, const char *what, long lo, long hi)
 {
     errno = 0;
-    char* end = nullptr;
+    char *end = nullptr;
     const long v = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi)
         fail(std::string("invalid ") + what + " '" + text + "' (expected " + std::to_string(lo) + ".." +
@@ -67,9 +66,9 @@ long parse_number(const char* text, const char* what, long lo, long hi)
     return v;
 }
 
-void parse_size(const char* text, Options& o)
+void parse_size(const char *text, Options &o)
 {
-    const char* x = std::strchr(text, 'x');
+    const char *x = std::strchr(text, 'x');
     if (!x)
         fail(std::string("invalid size '") + text + "' (expected WxH)");
     const std::string w(text, x);
@@ -77,7 +76,7 @@ void parse_size(const char* text, Options& o)
     o.height = static_cast<int>(parse_number(x + 1, "height", 1, fpgen::kMaxSide));
 }
 
-Options parse(int argc, char** argv)
+Options parse(int argc, char **argv)
 {
     enum { kSeed = 1, kFinger, kImpression, kSize, kOut, kBatch, kFingers, kImpressions, kSheet, kHelp };
     static const option longs[] = {
@@ -118,14 +117,14 @@ Options parse(int argc, char** argv)
     return o;
 }
 
-void write_or_fail(const std::string& path, const fpgen::Image& img)
+void write_or_fail(const std::string &path, const fpgen::Image &img)
 {
     std::string error;
     if (!fpgen::write_image(path, img, error))
         fail(error);
 }
 
-int run_single(const Options& o)
+int run_single(const Options &o)
 {
     if (o.finger < 0 || o.impression < 0)
         fail("--out needs --finger N and --impression K (numbered from 0)");
@@ -142,7 +141,7 @@ int run_single(const Options& o)
     return 0;
 }
 
-int run_batch(const Options& o)
+int run_batch(const Options &o)
 {
     if (o.fingers < 1 || o.impressions < 1)
         fail("--batch needs --fingers F and --impressions I");
@@ -155,7 +154,7 @@ int run_batch(const Options& o)
             write_or_fail(o.batch + "/" + std::to_string(f) + "_" + std::to_string(i) + ".pgm",
                           fpgen::render_impression(o.seed, f, i, w, h));
     const std::string readme = o.batch + "/README.txt";
-    FILE* f = std::fopen(readme.c_str(), "w");
+    FILE *f = std::fopen(readme.c_str(), "w");
     if (!f)
         fail(readme + ": " + std::strerror(errno));
     std::fprintf(f,
@@ -171,7 +170,7 @@ int run_batch(const Options& o)
     return 0;
 }
 
-int run_sheet(const Options& o)
+int run_sheet(const Options &o)
 {
     const int fingers = o.fingers ? o.fingers : 4;
     const int impressions = o.impressions ? o.impressions : 4;
@@ -184,7 +183,7 @@ int run_sheet(const Options& o)
 
 } // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     const Options o = parse(argc, argv);
     try {
@@ -193,7 +192,7 @@ int main(int argc, char** argv)
         if (!o.batch.empty())
             return run_batch(o);
         return run_sheet(o);
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         fail(e.what());
     }
 }

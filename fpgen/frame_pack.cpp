@@ -14,7 +14,7 @@ constexpr int kBlocks = 4;
 
 // Byte offset of the 3-byte group holding column x of row y, and whether x
 // is the first (even) sample of that group.
-size_t group_offset(int y, int x, bool& first)
+size_t group_offset(int y, int x, bool &first)
 {
     const int r = x % kBlocks;
     const int i = x / kBlocks;
@@ -49,9 +49,8 @@ void unpack_frame(const uint8_t frame[kFrameBytes], uint16_t img12[kFramePixels]
         for (int x = 0; x < kFrameSide; ++x) {
             bool first = false;
             const size_t g = group_offset(y, x, first);
-            img12[y * kFrameSide + x] = first
-                ? static_cast<uint16_t>((frame[g] << 4) | (frame[g + 2] >> 4))
-                : static_cast<uint16_t>((frame[g + 1] << 4) | (frame[g + 2] & 0x0F));
+            img12[y * kFrameSide + x] = first ? static_cast<uint16_t>((frame[g] << 4) | (frame[g + 2] >> 4))
+                                              : static_cast<uint16_t>((frame[g + 1] << 4) | (frame[g + 2] & 0x0F));
         }
 }
 

@@ -12,11 +12,11 @@ namespace fpgen {
 namespace {
 
 struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
+    void operator()(FILE *f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-bool ends_with(const std::string& s, const char* suffix)
+bool ends_with(const std::string &s, const char *suffix)
 {
     const size_t n = std::strlen(suffix);
     if (s.size() < n)
@@ -31,10 +31,10 @@ bool ends_with(const std::string& s, const char* suffix)
     return true;
 }
 
-bool write_bytes(const std::string& path, const std::string& header, const uint8_t* data, size_t size,
-                 std::string& error)
+bool write_bytes(const std::string &path, const std::string &header, const uint8_t *data, size_t size,
+                 std::string &error)
 {
-    FILE* raw = std::fopen(path.c_str(), "wb");
+    FILE *raw = std::fopen(path.c_str(), "wb");
     if (!raw) {
         error = path + ": " + std::strerror(errno);
         return false;
@@ -52,20 +52,20 @@ bool write_bytes(const std::string& path, const std::string& header, const uint8
 
 } // namespace
 
-bool write_pgm(const std::string& path, const Image& img, std::string& error)
+bool write_pgm(const std::string &path, const Image &img, std::string &error)
 {
     const std::string header = "P5\n" + std::to_string(img.width) + " " + std::to_string(img.height) + "\n255\n";
     return write_bytes(path, header, img.pixels.data(), img.pixels.size(), error);
 }
 
-bool write_raw_frame(const std::string& path, const Frame& frame, std::string& error)
+bool write_raw_frame(const std::string &path, const Frame &frame, std::string &error)
 {
     return write_bytes(path, std::string(), frame.data(), frame.size(), error);
 }
 
-bool write_png(const std::string& path, const Image& img, std::string& error)
+bool write_png(const std::string &path, const Image &img, std::string &error)
 {
-    FILE* raw = std::fopen(path.c_str(), "wb");
+    FILE *raw = std::fopen(path.c_str(), "wb");
     if (!raw) {
         error = path + ": " + std::strerror(errno);
         return false;
@@ -98,7 +98,7 @@ bool write_png(const std::string& path, const Image& img, std::string& error)
     return true;
 }
 
-bool write_image(const std::string& path, const Image& img, std::string& error)
+bool write_image(const std::string &path, const Image &img, std::string &error)
 {
     if (ends_with(path, ".png"))
         return write_png(path, img, error);

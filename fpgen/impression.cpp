@@ -33,7 +33,7 @@ double smoothstep01(double t)
 
 Rotation::Rotation(double angle) : c(det_cos(angle)), s(det_sin(angle)) {}
 
-void Rotation::apply(double& x, double& y) const
+void Rotation::apply(double &x, double &y) const
 {
     const double rx = c * x - s * y;
     const double ry = s * x + c * y;
@@ -41,7 +41,7 @@ void Rotation::apply(double& x, double& y) const
     y = ry;
 }
 
-Placement draw_placement(Rng& rng, const Master& m, int w, int h)
+Placement draw_placement(Rng &rng, const Master &m, int w, int h)
 {
     Placement p;
     p.half_w = w * 0.5;
@@ -65,7 +65,7 @@ Placement draw_placement(Rng& rng, const Master& m, int w, int h)
     return p;
 }
 
-void Placement::to_master(int u, int v, double& mx, double& my) const
+void Placement::to_master(int u, int v, double &mx, double &my) const
 {
     double px = u + 0.5 - half_w;
     double py = v + 0.5 - half_h;
@@ -105,7 +105,7 @@ std::vector<double> render_intensity(uint32_t seed, int finger, int impression, 
         throw std::invalid_argument("impression number must not be negative: " + std::to_string(impression));
     check_size(w, h);
     const auto master = cached_master(seed, finger);
-    const Master& m = *master;
+    const Master &m = *master;
     Rng rng(impression_key(seed, finger, impression));
 
     const Placement place = draw_placement(rng, m, w, h);
@@ -165,7 +165,7 @@ std::vector<double> render_intensity(uint32_t seed, int finger, int impression, 
 namespace {
 
 template <typename T>
-void quantise(const std::vector<double>& in, T* out, double top)
+void quantise(const std::vector<double> &in, T *out, double top)
 {
     for (size_t i = 0; i < in.size(); ++i)
         out[i] = static_cast<T>(std::lround(std::clamp(in[i], 0.0, 1.0) * top));
@@ -209,8 +209,7 @@ Image render_master(uint32_t seed, int finger, int w, int h)
         for (int x = 0; x < w; ++x) {
             const double ink = smoothstep01(0.5 + 0.9 * m.ridge_at(x, y));
             const double depth = 0.35 + 0.6 * m.inside(x, y);
-            img.pixels[static_cast<size_t>(y) * w + x] =
-                static_cast<uint8_t>(std::lround((1.0 - depth * ink) * 255.0));
+            img.pixels[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(std::lround((1.0 - depth * ink) * 255.0));
         }
     return img;
 }

@@ -16,7 +16,7 @@ struct Rotation {
     double s = 0.0;
     Rotation() = default;
     explicit Rotation(double angle);
-    void apply(double& x, double& y) const;
+    void apply(double &x, double &y) const;
 };
 
 // Window-to-master mapping of one impression: a rigid placement after a
@@ -31,10 +31,10 @@ struct Placement {
     double drag_x = 0.0, drag_y = 0.0;
 
     // Master position seen by window pixel (u, v).
-    void to_master(int u, int v, double& mx, double& my) const;
+    void to_master(int u, int v, double &mx, double &my) const;
 };
 
-Placement draw_placement(Rng& rng, const Master& m, int w, int h);
+Placement draw_placement(Rng &rng, const Master &m, int w, int h);
 Placement impression_placement(uint32_t seed, int finger, int impression, int w, int h);
 
 void check_size(int w, int h);

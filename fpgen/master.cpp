@@ -29,8 +29,8 @@ double Master::ridge_at(double x, double y) const
     const int iy = std::min(static_cast<int>(y), height - 2);
     const double fx = x - ix;
     const double fy = y - iy;
-    const int16_t* r0 = &ridge[static_cast<size_t>(iy) * width + ix];
-    const int16_t* r1 = r0 + width;
+    const int16_t *r0 = &ridge[static_cast<size_t>(iy) * width + ix];
+    const int16_t *r1 = r0 + width;
     const double top = r0[0] + (r0[1] - r0[0]) * fx;
     const double bottom = r1[0] + (r1[1] - r1[0]) * fx;
     return (top + (bottom - top) * fy) * (1.0 / kRidgeOne);
@@ -131,7 +131,7 @@ std::shared_ptr<const Master> cached_master(uint32_t seed, int finger)
     // which costs time but gives identical results.
     auto built = std::make_shared<const Master>(make_master(seed, finger, kMasterWidth, kMasterHeight));
     std::lock_guard lock(mutex);
-    for (const auto& e : cache)
+    for (const auto &e : cache)
         if (e.seed == seed && e.finger == finger)
             return e.master;
     cache.push_front(Entry{seed, finger, built});

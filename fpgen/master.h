@@ -21,9 +21,9 @@ struct Master {
     int height = 0;
     std::vector<int16_t> ridge; // Q10, positive on ridges
     OrientationModel model;
-    double cx = 0.0;            // fingertip centre
+    double cx = 0.0; // fingertip centre
     double cy = 0.0;
-    double half_width = 0.0;    // outline: half-ellipse on top, longer one below
+    double half_width = 0.0; // outline: half-ellipse on top, longer one below
     double half_top = 0.0;
     double half_bottom = 0.0;
 

@@ -10,7 +10,7 @@ namespace {
 
 // arg(z - p) passed through the point's correction, interpolated linearly
 // between the nine nodes at multiples of pi/4.
-double corrected_arg(const SingularPoint& p, double x, double y)
+double corrected_arg(const SingularPoint &p, double x, double y)
 {
     // Math convention (y up) so that the model's signs read naturally.
     const double a = det_atan2(-(y - p.y), x - p.x); // (-pi, pi]
@@ -22,7 +22,7 @@ double corrected_arg(const SingularPoint& p, double x, double y)
     return a + p.correction[i] + (p.correction[i + 1] - p.correction[i]) * f;
 }
 
-SingularPoint make_point(Rng& rng, double x, double y)
+SingularPoint make_point(Rng &rng, double x, double y)
 {
     SingularPoint p;
     p.x = x;
@@ -60,16 +60,16 @@ double OrientationModel::model_at(double x, double y) const
         theta += det_atan2(slope, 1.0);
     } else {
         double sum = 0.0;
-        for (const auto& c : cores)
+        for (const auto &c : cores)
             sum += corrected_arg(c, x, y);
-        for (const auto& d : deltas)
+        for (const auto &d : deltas)
             sum -= corrected_arg(d, x, y);
         theta += 0.5 * sum;
     }
     return wrap_pi(-theta); // back to y-down image angles
 }
 
-PatternClass draw_pattern_class(Rng& rng)
+PatternClass draw_pattern_class(Rng &rng)
 {
     // Roughly the natural frequencies of the five classes.
     const double u = rng.uniform();
@@ -84,7 +84,7 @@ PatternClass draw_pattern_class(Rng& rng)
     return PatternClass::Whorl;
 }
 
-OrientationModel make_orientation_model(Rng& rng, PatternClass cls, double cx, double cy)
+OrientationModel make_orientation_model(Rng &rng, PatternClass cls, double cx, double cy)
 {
     OrientationModel m;
     m.cls = cls;
@@ -155,7 +155,7 @@ OrientationModel make_orientation_model(Rng& rng, PatternClass cls, double cx, d
     return m;
 }
 
-const char* pattern_name(PatternClass cls)
+const char *pattern_name(PatternClass cls)
 {
     switch (cls) {
     case PatternClass::Arch: return "arch";

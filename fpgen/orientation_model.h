@@ -23,8 +23,8 @@ struct OrientationModel {
     PatternClass cls = PatternClass::Arch;
     std::vector<SingularPoint> cores;
     std::vector<SingularPoint> deltas;
-    double theta0 = 0.0;      // far-field orientation
-    double arch_cx = 0.0;     // plain arch: centre, bump height and width
+    double theta0 = 0.0;  // far-field orientation
+    double arch_cx = 0.0; // plain arch: centre, bump height and width
     double arch_cy = 0.0;
     double arch_height = 0.0;
     double arch_width = 1.0;
@@ -43,8 +43,8 @@ private:
     double model_at(double x, double y) const;
 };
 
-PatternClass draw_pattern_class(Rng& rng);
+PatternClass draw_pattern_class(Rng &rng);
 // Places the singular points of `cls` around the fingertip centre (cx, cy).
-OrientationModel make_orientation_model(Rng& rng, PatternClass cls, double cx, double cy);
+OrientationModel make_orientation_model(Rng &rng, PatternClass cls, double cx, double cy);
 
 } // namespace fpgen

@@ -62,18 +62,17 @@ struct KernelBank {
     {
         for (int o = 0; o < kOrientBins; ++o)
             for (int p = 0; p < kPeriodBins; ++p)
-                kernels[o * kPeriodBins + p] =
-                    make_kernel(o * kPi / kOrientBins, kPeriodMin + 0.5 * p, gain);
+                kernels[o * kPeriodBins + p] = make_kernel(o * kPi / kOrientBins, kPeriodMin + 0.5 * p, gain);
     }
 };
 
-const KernelBank& growth_bank()
+const KernelBank &growth_bank()
 {
     static const KernelBank bank(1.8);
     return bank;
 }
 
-const KernelBank& smoothing_bank()
+const KernelBank &smoothing_bank()
 {
     static const KernelBank bank(1.0);
     return bank;
@@ -81,18 +80,18 @@ const KernelBank& smoothing_bank()
 
 // One pass. src is padded by kRadius on every side (kCols - 1 - kRadius on
 // the right) and zero there; dst is written at the same padded positions.
-void filter_pass(const std::vector<int16_t>& src, std::vector<int16_t>& dst, int w, int h, int pw,
-                 const std::vector<uint8_t>& orient, const std::vector<uint8_t>& period,
-                 const KernelBank& bank, bool clip)
+void filter_pass(const std::vector<int16_t> &src, std::vector<int16_t> &dst, int w, int h, int pw,
+                 const std::vector<uint8_t> &orient, const std::vector<uint8_t> &period, const KernelBank &bank,
+                 bool clip)
 {
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const size_t i = static_cast<size_t>(y) * w + x;
-            const Kernel& k = bank.kernels[orient[i] * kPeriodBins + period[i]];
+            const Kernel &k = bank.kernels[orient[i] * kPeriodBins + period[i]];
             int32_t sum = 0;
             for (int r = 0; r < kRows; ++r) {
-                const int16_t* s = &src[static_cast<size_t>(y + r) * pw + x];
-                const int16_t* t = k.tap[r];
+                const int16_t *s = &src[static_cast<size_t>(y + r) * pw + x];
+                const int16_t *t = k.tap[r];
                 int32_t row = 0;
                 for (int c = 0; c < kCols; ++c)
                     row += static_cast<int32_t>(s[c]) * t[c];
@@ -120,10 +119,10 @@ int period_bin(double period)
     return std::clamp(b, 0, kPeriodBins - 1);
 }
 
-std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t>& orient,
-                                 const std::vector<uint8_t>& period, Rng& rng)
+std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t> &orient, const std::vector<uint8_t> &period,
+                                 Rng &rng)
 {
-    const int pw = w + kCols;          // kRadius left, kCols - kRadius right
+    const int pw = w + kCols; // kRadius left, kCols - kRadius right
     const int ph = h + 2 * kRadius;
     std::vector<int16_t> a(static_cast<size_t>(pw) * ph, 0);
     std::vector<int16_t> b(a.size(), 0);
@@ -133,8 +132,7 @@ std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t>& orien
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             if (rng.below(1000) < 4)
-                a[static_cast<size_t>(y + kRadius) * pw + x + kRadius] =
-                    rng.below(2) ? kRidgeOne : -kRidgeOne;
+                a[static_cast<size_t>(y + kRadius) * pw + x + kRadius] = rng.below(2) ? kRidgeOne : -kRidgeOne;
 
     for (int it = 0; it < kIterations; ++it) {
         filter_pass(a, b, w, h, pw, orient, period, growth_bank(), true);

@@ -15,17 +15,17 @@
 
 namespace fpgen {
 
-constexpr int kOrientBins = 32;          // over [0, pi)
-constexpr int kPeriodBins = 12;          // periods kPeriodMin + 0.5 * bin
+constexpr int kOrientBins = 32; // over [0, pi)
+constexpr int kPeriodBins = 12; // periods kPeriodMin + 0.5 * bin
 constexpr double kPeriodMin = 7.0;
-constexpr int kRidgeOne = 1024;          // Q10 amplitude of a ridge crest
+constexpr int kRidgeOne = 1024; // Q10 amplitude of a ridge crest
 
-int orientation_bin(double theta);       // theta in [0, pi)
+int orientation_bin(double theta); // theta in [0, pi)
 int period_bin(double period);
 
 // orient/period: one bin per pixel of the w x h canvas. Returns Q10 samples in
 // [-kRidgeOne, kRidgeOne], positive on ridges.
-std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t>& orient,
-                                 const std::vector<uint8_t>& period, Rng& rng);
+std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t> &orient, const std::vector<uint8_t> &period,
+                                 Rng &rng);
 
 } // namespace fpgen

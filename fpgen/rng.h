@@ -10,7 +10,7 @@
 
 namespace fpgen {
 
-inline uint64_t splitmix64(uint64_t& state)
+inline uint64_t splitmix64(uint64_t &state)
 {
     uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -38,7 +38,7 @@ class Rng {
 public:
     explicit Rng(uint64_t key)
     {
-        for (auto& w : s_)
+        for (auto &w : s_)
             w = splitmix64(key);
     }
 

@@ -13,7 +13,7 @@ class ValueNoise {
 public:
     // Covers [0, width] x [0, height] with cells of `cell` pixels; values are
     // uniform in [-1, 1] at the grid points. Outside, the border cells extend.
-    ValueNoise(Rng& rng, double width, double height, double cell);
+    ValueNoise(Rng &rng, double width, double height, double cell);
 
     double at(double x, double y) const;
 

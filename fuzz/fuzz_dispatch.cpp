@@ -27,14 +27,14 @@ std::string s_clientName;
 pid_t s_busPid = -1;
 dbus_uint32_t s_serial = 1;
 
-const char *const MEMBERS[] = {"Claim",       "Enroll",       "StopEnroll",       "Verify",
-                               "StopVerify",  "DeleteFinger", "DeleteAllFingers", "ListFingers",
-                               "RenameFinger", "Get",         "GetAll",           "Introspect"};
+const char *const MEMBERS[] = {"Claim",        "Enroll",       "StopEnroll",       "Verify",
+                               "StopVerify",   "DeleteFinger", "DeleteAllFingers", "ListFingers",
+                               "RenameFinger", "Get",          "GetAll",           "Introspect"};
 const char *const INTERFACES[] = {"com.vorlen.fprint", "org.freedesktop.DBus.Properties",
                                   "org.freedesktop.DBus.Introspectable", "com.vorlen"};
 const char *const PATHS[] = {"/com/vorlen", "/", "/com/vorlen/fprint"};
-const char *const WORDS[] = {"alice", "bob", "left", "right", "x", "any", "..", "/etc", "",
-                             "com.vorlen.fprint", "Name", "State", "Type", "Capability"};
+const char *const WORDS[] = {"alice", "bob",   "left", "right",     "x", "any", "..", "/etc", "", "com.vorlen.fprint",
+                             "Name",  "State", "Type", "Capability"};
 
 [[noreturn]] void die(const char *what)
 {
@@ -191,8 +191,7 @@ DBusMessage *buildMessage(FuzzedDataProvider &in)
             dbus_message_set_reply_serial(msg, 1);
     } else {
         // A call without an interface header is matched by its member alone.
-        msg = dbus_message_new_method_call("com.vorlen.fprint", path, kind == 2 ? nullptr : interface,
-                                           member);
+        msg = dbus_message_new_method_call("com.vorlen.fprint", path, kind == 2 ? nullptr : interface, member);
     }
     if (msg == nullptr)
         die("out of memory");
@@ -205,7 +204,7 @@ DBusMessage *buildMessage(FuzzedDataProvider &in)
     return msg;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

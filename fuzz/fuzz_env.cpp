@@ -54,7 +54,7 @@ std::string makeRoot()
     return root;
 }
 
-}  // namespace
+} // namespace
 
 const std::string &setUp()
 {
@@ -75,4 +75,4 @@ void writeFile(const std::string &path, std::size_t size)
     fclose(f);
 }
 
-}  // namespace fuzzenv
+} // namespace fuzzenv

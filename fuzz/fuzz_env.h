@@ -18,4 +18,4 @@ std::string storeDir();
 // Writes a file of size bytes (creating missing parent directories).
 void writeFile(const std::string &path, std::size_t size);
 
-}  // namespace fuzzenv
+} // namespace fuzzenv

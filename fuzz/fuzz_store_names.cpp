@@ -139,7 +139,7 @@ void runOperation(uint8_t op, const std::string &id, const std::string &finger, 
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -50,8 +50,8 @@ int vllogtm()
     struct tm local;
     memset(&local, 0, sizeof local);
     localtime_r(&now, &local);
-    return _vllog("%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return _vllog("%04d/%02d/%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec);
 }
 
 // The daemon never truncates its log.

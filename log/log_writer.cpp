@@ -47,8 +47,10 @@ static FILE *openForAppend(const char *path)
             // to set as root: elsewhere the file stays the creator's.
             (void)fchmod(fd, LOG_FILE_MODE);
             gid_t group = logGroup();
-            if (group != static_cast<gid_t>(-1))
-                (void)fchown(fd, static_cast<uid_t>(-1), group);
+            // Failing leaves the file root's group, still closed to others;
+            // a log line must not be lost for it.
+            if (group != static_cast<gid_t>(-1) && fchown(fd, static_cast<uid_t>(-1), group) != 0) {
+            }
         } else if (errno == EEXIST) {
             fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
         }

@@ -3,9 +3,10 @@
 # beside the native one, so the tests on the emulated sensor stay native),
 # and the check that both machines make byte-identical templates and scores.
 BUILD_ARM64    ?= build-arm64
-ARM64_PACKAGES := crossbuild-essential-arm64 qemu-user libstdc++6:arm64 \
-	libdbus-1-dev:arm64 libusb-1.0-0-dev:arm64 libgtest-dev:arm64 zlib1g-dev:arm64 \
-	libpng-dev:arm64 libpam0g-dev:arm64 libfreetype-dev:arm64
+# The libraries are the arm64 builds of the Build-Depends' libraries (see
+# BUILD_DEPENDS in the Makefile), with GoogleTest for the unit tests.
+ARM64_PACKAGES := crossbuild-essential-arm64 qemu-user libstdc++6:arm64 libgtest-dev:arm64 \
+	$(addsuffix :arm64,$(filter lib%-dev zlib1g-dev,$(BUILD_DEPENDS)))
 QEMU_ARM64     := qemu-aarch64 -L /
 CLEAN_DIRS     += $(BUILD_ARM64)
 TEST_STEPS     += test-arm64
@@ -23,8 +24,7 @@ deps-arm64:
 	fi
 
 $(BUILD_ARM64)/CMakeCache.txt: cmake/aarch64-linux-gnu.cmake
-	cmake -S . -B $(BUILD_ARM64) -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/aarch64-linux-gnu.cmake) \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --preset arm64 -B $(BUILD_ARM64)
 
 cross-arm64: deps-arm64 $(BUILD_ARM64)/CMakeCache.txt
 	cmake --build $(BUILD_ARM64) -j $(JOBS)

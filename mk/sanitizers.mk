@@ -42,7 +42,7 @@ test-asan-blackbox: build-asan
 		$(CURDIR)/tests/blackbox --ignore=$(CURDIR)/tests/blackbox/test_crash_renewal.py)
 
 $(BUILD_TSAN)/CMakeCache.txt:
-	cmake -S . -B $(BUILD_TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORL_TSAN=ON
+	cmake --preset tsan -B $(BUILD_TSAN)
 
 build-tsan: deps $(BUILD_TSAN)/CMakeCache.txt
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TARGETS)

@@ -142,11 +142,8 @@ private:
         for (;;) {
             vlclient::Status s;
             switch (conn_.waitStatus(s, msLeft(CLEANUP_MS), nullptr)) {
-            case vlclient::Wait::Signal:
-                break;
-            case vlclient::Wait::Timeout:
-                debug("timed out after %d s", opt_.timeoutS);
-                return PAM_AUTHINFO_UNAVAIL;
+            case vlclient::Wait::Signal: break;
+            case vlclient::Wait::Timeout: debug("timed out after %d s", opt_.timeoutS); return PAM_AUTHINFO_UNAVAIL;
             default:
                 debug("lost the daemon");
                 running_ = false;
@@ -165,17 +162,15 @@ private:
             case VERIFY_MATCH:
                 debug("finger identified as '%s'", s.id.c_str());
                 return s.id == user_ ? PAM_SUCCESS : PAM_AUTH_ERR;
-            case VERIFY_NO_MATCH:
-                return ++tries >= opt_.maxTries ? PAM_MAXTRIES : PAM_INCOMPLETE;
-            default:
-                debug("verification ended: %s", vlclient::describe(s).c_str());
-                return PAM_AUTHINFO_UNAVAIL;
+            case VERIFY_NO_MATCH: return ++tries >= opt_.maxTries ? PAM_MAXTRIES : PAM_INCOMPLETE;
+            default: debug("verification ended: %s", vlclient::describe(s).c_str()); return PAM_AUTHINFO_UNAVAIL;
             }
         }
     }
 
     // A method call bounded by what is left of the time.
-    template <typename F> bool call(vlclient::Error &err, F f)
+    template <typename F>
+    bool call(vlclient::Error &err, F f)
     {
         int left = msLeft(CLEANUP_MS);
         if (left <= 0) {
@@ -193,9 +188,16 @@ private:
         return left > 0 ? static_cast<int>(left) : 0;
     }
 
-    template <typename... A> void debug(const char *fmt, A... args)
+    template <typename... A>
+    void debug(const char *fmt, A... args)
     {
-        if (opt_.debug)
+        if (!opt_.debug)
+            return;
+        // A fixed text goes through "%s": Debian's hardened build refuses a
+        // format without arguments.
+        if constexpr (sizeof...(A) == 0)
+            pam_syslog(pamh_, LOG_DEBUG, "%s", fmt);
+        else
             pam_syslog(pamh_, LOG_DEBUG, fmt, args...);
     }
 
@@ -212,8 +214,8 @@ private:
 
 extern "C" {
 
-PAM_EXTERN __attribute__((visibility("default"))) int pam_sm_authenticate(pam_handle_t *pamh, int,
-                                                                          int argc, const char **argv)
+PAM_EXTERN __attribute__((visibility("default"))) int pam_sm_authenticate(pam_handle_t *pamh, int, int argc,
+                                                                          const char **argv)
 {
     Options opt = parseOptions(pamh, argc, argv);
     const char *user = nullptr;

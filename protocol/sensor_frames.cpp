@@ -29,7 +29,7 @@ int groupOffset(int y, int x, bool *second)
     return VL_FRAME_ROW_BYTES * y + VL_FRAME_BLOCK_BYTES * (x % 4) + 3 * (i / 2);
 }
 
-}  // namespace
+} // namespace
 
 uint16_t frameSample(const uint8_t *frame, int y, int x)
 {

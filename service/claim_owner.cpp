@@ -54,17 +54,15 @@ void unwatch(DBusConnection *conn)
 // given the benefit of the doubt.
 bool stillOnBus(DBusConnection *conn, const std::string &name)
 {
-    DBusMessage *ask = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
-                                                    DBUS_INTERFACE_DBUS, "NameHasOwner");
+    DBusMessage *ask =
+        dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "NameHasOwner");
     const char *text = name.c_str();
-    if (ask == nullptr ||
-        !dbus_message_append_args(ask, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID)) {
+    if (ask == nullptr || !dbus_message_append_args(ask, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID)) {
         if (ask != nullptr)
             dbus_message_unref(ask);
         return true;
     }
-    DBusMessage *answer =
-        dbus_connection_send_with_reply_and_block(conn, ask, BUS_ANSWER_MS, nullptr);
+    DBusMessage *answer = dbus_connection_send_with_reply_and_block(conn, ask, BUS_ANSWER_MS, nullptr);
     dbus_message_unref(ask);
     if (answer == nullptr)
         return true;
@@ -116,8 +114,8 @@ bool vlHandleOwnerLeft(DBusConnection *conn, DBusMessage *msg)
     const char *name = nullptr;
     const char *oldOwner = nullptr;
     const char *newOwner = nullptr;
-    if (!dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner,
-                               DBUS_TYPE_STRING, &newOwner, DBUS_TYPE_INVALID))
+    if (!dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner, DBUS_TYPE_STRING,
+                               &newOwner, DBUS_TYPE_INVALID))
         return false;
     if (m_claimed.load() == 0 || s_owner.empty() || s_owner != name || newOwner[0] != '\0')
         return false;

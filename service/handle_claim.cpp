@@ -7,8 +7,8 @@ void handle_Claim(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
     const char *id = nullptr;
     dbus_bool_t claimed = FALSE;
-    if (!vlBeginCall(conn, call, err, "handle_claim", DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN,
-                     &claimed, DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_claim", DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &claimed,
+                     DBUS_TYPE_INVALID))
         return;
     // The id is only logged: the sensor is held by a connection, not a user.
     char shown[VLLOG_ESCAPED_SIZE];

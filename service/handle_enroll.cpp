@@ -8,8 +8,8 @@ void handle_Enroll(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
     const char *id = nullptr;
     const char *finger = nullptr;
-    if (!vlBeginCall(conn, call, err, "handle_Enroll", DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING,
-                     &finger, DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_Enroll", DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
+                     DBUS_TYPE_INVALID))
         return;
     char shownId[VLLOG_ESCAPED_SIZE];
     char shownFinger[VLLOG_ESCAPED_SIZE];

@@ -8,8 +8,8 @@ void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err
 {
     const char *id = nullptr;
     const char *finger = nullptr;
-    if (!vlBeginCall(conn, call, err, "handle_DeleteFinger", DBUS_TYPE_STRING, &id,
-                     DBUS_TYPE_STRING, &finger, DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_DeleteFinger", DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
+                     DBUS_TYPE_INVALID))
         return;
     char shownId[VLLOG_ESCAPED_SIZE];
     char shownFinger[VLLOG_ESCAPED_SIZE];
@@ -23,8 +23,7 @@ void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err
 void handle_DeleteAllFingers(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
     const char *id = nullptr;
-    if (!vlBeginCall(conn, call, err, "handle_DeleteAllFingers", DBUS_TYPE_STRING, &id,
-                     DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_DeleteAllFingers", DBUS_TYPE_STRING, &id, DBUS_TYPE_INVALID))
         return;
     char shownId[VLLOG_ESCAPED_SIZE];
     _vllog("--rcved: id=%s", vllogEscape(id, shownId, sizeof shownId));
@@ -37,14 +36,13 @@ void handle_RenameFinger(DBusConnection *conn, DBusMessage *call, DBusError *err
     const char *id = nullptr;
     const char *finger = nullptr;
     const char *newname = nullptr;
-    if (!vlBeginCall(conn, call, err, "handle_RenameFinger", DBUS_TYPE_STRING, &id,
-                     DBUS_TYPE_STRING, &finger, DBUS_TYPE_STRING, &newname, DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_RenameFinger", DBUS_TYPE_STRING, &id, DBUS_TYPE_STRING, &finger,
+                     DBUS_TYPE_STRING, &newname, DBUS_TYPE_INVALID))
         return;
     char shownId[VLLOG_ESCAPED_SIZE];
     char shownFinger[VLLOG_ESCAPED_SIZE];
     char shownNew[VLLOG_ESCAPED_SIZE];
     _vllog("--rcved: id=%s finger=%s newname=%s", vllogEscape(id, shownId, sizeof shownId),
-           vllogEscape(finger, shownFinger, sizeof shownFinger),
-           vllogEscape(newname, shownNew, sizeof shownNew));
+           vllogEscape(finger, shownFinger, sizeof shownFinger), vllogEscape(newname, shownNew, sizeof shownNew));
     vlReplyResult(conn, call, err, vlRenameFp(id, finger, newname), "RenameFinger fail.");
 }

@@ -24,8 +24,7 @@ static void appendNames(DBusMessageIter *array, const char *list, size_t size, i
 }
 
 // 0 when the list went out, 1 otherwise.
-static int sendList(DBusConnection *conn, DBusMessage *call, const char *names, size_t size,
-                    int32_t count)
+static int sendList(DBusConnection *conn, DBusMessage *call, const char *names, size_t size, int32_t count)
 {
     DBusMessage *reply = dbus_message_new_method_return(call);
     if (reply == nullptr) {
@@ -51,10 +50,7 @@ static int sendList(DBusConnection *conn, DBusMessage *call, const char *names, 
     return rc;
 }
 
-void vlReplyEmptyList(DBusConnection *conn, DBusMessage *call)
-{
-    sendList(conn, call, nullptr, 0, 0);
-}
+void vlReplyEmptyList(DBusConnection *conn, DBusMessage *call) { sendList(conn, call, nullptr, 0, 0); }
 
 int handle_ListFingers(DBusConnection *conn, DBusMessage *call)
 {

@@ -25,8 +25,8 @@ static int32_t capabilityValue() { return 1; }
 
 struct VlProperty {
     const char *name;
-    const char *text;           // a string property, or
-    int32_t (*number)();        // an int32 property
+    const char *text;    // a string property, or
+    int32_t (*number)(); // an int32 property
 };
 
 // Names are compared exactly, case included.
@@ -71,14 +71,13 @@ void handle_GetProperty(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
     const char *interface = nullptr;
     const char *property = nullptr;
-    if (!vlBeginCall(conn, call, err, "handle_GetProperty", DBUS_TYPE_STRING, &interface,
-                     DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_GetProperty", DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property,
+                     DBUS_TYPE_INVALID))
         return;
     // The interface is not looked at: every property belongs to the device.
     char shownInterface[VLLOG_ESCAPED_SIZE];
     char shownProperty[VLLOG_ESCAPED_SIZE];
-    _vllog("--rcved: interface=%s property=%s",
-           vllogEscape(interface, shownInterface, sizeof shownInterface),
+    _vllog("--rcved: interface=%s property=%s", vllogEscape(interface, shownInterface, sizeof shownInterface),
            vllogEscape(property, shownProperty, sizeof shownProperty));
 
     const VlProperty *p = findProperty(property);
@@ -91,8 +90,7 @@ void handle_GetProperty(DBusConnection *conn, DBusMessage *call, DBusError *err)
 void handle_GetAllProperty(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
     const char *interface = nullptr;
-    if (!vlBeginCall(conn, call, err, "handle_GetAllProperty", DBUS_TYPE_STRING, &interface,
-                     DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_GetAllProperty", DBUS_TYPE_STRING, &interface, DBUS_TYPE_INVALID))
         return;
     char shownInterface[VLLOG_ESCAPED_SIZE];
     _vllog("--rcved: interface=%s ", vllogEscape(interface, shownInterface, sizeof shownInterface));

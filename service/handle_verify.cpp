@@ -7,8 +7,7 @@
 void handle_Verify(DBusConnection *conn, DBusMessage *call, DBusError *err)
 {
     const char *finger = nullptr;
-    if (!vlBeginCall(conn, call, err, "handle_Verify", DBUS_TYPE_STRING, &finger,
-                     DBUS_TYPE_INVALID))
+    if (!vlBeginCall(conn, call, err, "handle_Verify", DBUS_TYPE_STRING, &finger, DBUS_TYPE_INVALID))
         return;
     char shown[VLLOG_ESCAPED_SIZE];
     _vllog("--rcved: finger=%s", vllogEscape(finger, shown, sizeof shown));

@@ -70,8 +70,7 @@ static bool hasOversizedName(DBusMessage *msg, const VlMethod &m)
     return oversized;
 }
 
-static void refuseOversized(DBusConnection *conn, DBusMessage *msg, DBusError *err,
-                            const VlMethod &m)
+static void refuseOversized(DBusConnection *conn, DBusMessage *msg, DBusError *err, const VlMethod &m)
 {
     _vllog("%s: name too long", m.member);
     if (m.oversized != nullptr)

@@ -58,8 +58,7 @@ void refuse(DBusConnection *conn, DBusMessage *msg)
 {
     ++s_refused;
     if (!dbus_message_get_no_reply(msg)) {
-        if (DBusMessage *reply =
-                dbus_message_new_error(msg, DBUS_ERROR_LIMITS_EXCEEDED, "too many calls waiting")) {
+        if (DBusMessage *reply = dbus_message_new_error(msg, DBUS_ERROR_LIMITS_EXCEEDED, "too many calls waiting")) {
             dbus_connection_send(conn, reply, nullptr);
             dbus_message_unref(reply);
         }
@@ -117,8 +116,7 @@ void readWaiting(DBusConnection *conn)
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < MAX_READS_PER_PASS; ++i) {
         takeQueued(conn);
-        if (!haveFd || s_held >= MAX_HELD || !moreToRead(fd) ||
-            std::chrono::steady_clock::now() - start > READ_BUDGET)
+        if (!haveFd || s_held >= MAX_HELD || !moreToRead(fd) || std::chrono::steady_clock::now() - start > READ_BUDGET)
             break;
         if (!dbus_connection_read_write(conn, 0))
             break;
@@ -176,9 +174,8 @@ void handleHeld(DBusConnection *conn, DBusError *err)
 
 void vlLogMessage(DBusMessage *msg)
 {
-    _vllog("msg %s %s %s %s\n", orNone(dbus_message_get_path(msg)),
-           orNone(dbus_message_get_interface(msg)), orNone(dbus_message_get_destination(msg)),
-           orNone(dbus_message_get_member(msg)));
+    _vllog("msg %s %s %s %s\n", orNone(dbus_message_get_path(msg)), orNone(dbus_message_get_interface(msg)),
+           orNone(dbus_message_get_destination(msg)), orNone(dbus_message_get_member(msg)));
 }
 
 bool vlPollOnce(DBusConnection *conn, DBusError *err)

@@ -45,8 +45,7 @@ void vlReplyFailed(DBusConnection *conn, DBusMessage *call, DBusError *err, cons
     vlReplyError(conn, call, err);
 }
 
-void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int result,
-                   const char *failText)
+void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int result, const char *failText)
 {
     if (result != 0 && failText != nullptr)
         vlReplyFailed(conn, call, err, failText);
@@ -62,8 +61,7 @@ bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err)
     return false;
 }
 
-bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *entryLine,
-                 int firstArgType, ...)
+bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *entryLine, int firstArgType, ...)
 {
     vllogstr(entryLine);
     dbus_error_free(err);

@@ -39,8 +39,7 @@ static bool addressSignal(DBusMessage *signal)
 
 static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigArgs &args)
 {
-    MessagePtr signal(conn != nullptr ? dbus_message_new_signal(VL_SIGNAL_PATH, VL_INTERFACE, member)
-                                      : nullptr);
+    MessagePtr signal(conn != nullptr ? dbus_message_new_signal(VL_SIGNAL_PATH, VL_INTERFACE, member) : nullptr);
     if (signal == nullptr) {
         vllogstr("Message Null");
         return RES_FAILED;
@@ -56,8 +55,8 @@ static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigA
         return RES_FAILED;
     }
     const char *text = args.text;
-    if (!dbus_message_append_args(signal.get(), DBUS_TYPE_STRING, &args.id, DBUS_TYPE_INT32,
-                                  &args.status, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) ||
+    if (!dbus_message_append_args(signal.get(), DBUS_TYPE_STRING, &args.id, DBUS_TYPE_INT32, &args.status,
+                                  DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID) ||
         !dbus_connection_send(conn, signal.get(), nullptr)) {
         vllogstr("Out of memory");
         return RES_FAILED;
@@ -71,13 +70,11 @@ static int32_t emitStatus(DBusConnection *conn, const char *member, const VlSigA
 using Encoder = void (*)(const char *id, int32_t status, int32_t detail, VlSigArgs *out);
 
 // Logs the event as passed, before any encoding ("EnrollStatus alice 2 9").
-static int32_t reportStatus(const char *member, Encoder encode, const char *id, int32_t status,
-                            int32_t detail)
+static int32_t reportStatus(const char *member, Encoder encode, const char *id, int32_t status, int32_t detail)
 {
     DBusConnection *conn = m_conn;
     char shown[VLLOG_ESCAPED_SIZE];
-    _vllog("%s %s %d %d", member, vllogEscape(id != nullptr ? id : "", shown, sizeof shown), status,
-           detail);
+    _vllog("%s %s %d %d", member, vllogEscape(id != nullptr ? id : "", shown, sizeof shown), status, detail);
     VlSigArgs args;
     encode(id, status, detail, &args);
     return emitStatus(conn, member, args);

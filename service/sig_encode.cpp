@@ -25,22 +25,15 @@ void vlEncodeEnrollStatus(const char *id, int32_t status, int32_t detail, VlSigA
     out->id = id != nullptr ? id : "";
     out->status = status;
     switch (status) {
-    case ENROLL_DONE:
-        break;
+    case ENROLL_DONE: break;
     case ENROLL_REFUSED:
         setSubcode(out, detail == ENROLL_SUB_TOO_MANY ? ENROLL_SUB_TOO_MANY
                         : detail == ENROLL_SUB_EXISTS ? ENROLL_SUB_EXISTS
                                                       : ENROLL_SUB_STOPPED);
         break;
-    case ENROLL_STEP:
-        snprintf(out->text, sizeof out->text, "{progress:%d}", progressPercent(detail));
-        break;
-    case ENROLL_FAILED:
-        setSubcode(out, detail == ENROLL_SUB_TOO_MANY ? ENROLL_SUB_TOO_MANY : ENROLL_SUB_FAILED);
-        break;
-    default:
-        out->status = ENROLL_SENSOR_ERROR;
-        break;
+    case ENROLL_STEP: snprintf(out->text, sizeof out->text, "{progress:%d}", progressPercent(detail)); break;
+    case ENROLL_FAILED: setSubcode(out, detail == ENROLL_SUB_TOO_MANY ? ENROLL_SUB_TOO_MANY : ENROLL_SUB_FAILED); break;
+    default: out->status = ENROLL_SENSOR_ERROR; break;
     }
 }
 
@@ -52,17 +45,12 @@ void vlEncodeVerifyStatus(const char *id, int32_t status, int32_t detail, VlSigA
     out->status = status;
     switch (status) {
     case VERIFY_MATCH:
-    case VERIFY_NO_MATCH:
-        break;
-    case VERIFY_ENDED:
-        setSubcode(out, VERIFY_SUB_ENDED);
-        break;
+    case VERIFY_NO_MATCH: break;
+    case VERIFY_ENDED: setSubcode(out, VERIFY_SUB_ENDED); break;
     case VERIFY_RETRY:
         // The detail is the score; 0 is a capture that scored nothing.
         setSubcode(out, detail == 0 ? VERIFY_SUB_NO_SCORE : VERIFY_SUB_TOO_LOW);
         break;
-    default:
-        out->status = VERIFY_SENSOR_ERROR;
-        break;
+    default: out->status = VERIFY_SENSOR_ERROR; break;
     }
 }

@@ -8,9 +8,9 @@
 inline constexpr int VL_SIG_TEXT_SIZE = 64;
 
 struct VlSigArgs {
-    const char *id;                  // the caller's id or ""
-    int32_t status;                  // 0..4
-    char text[VL_SIG_TEXT_SIZE];     // "", "{subcode:N}" or "{progress:N}"
+    const char *id;              // the caller's id or ""
+    int32_t status;              // 0..4
+    char text[VL_SIG_TEXT_SIZE]; // "", "{subcode:N}" or "{progress:N}"
 };
 
 void vlEncodeEnrollStatus(const char *id, int32_t status, int32_t detail, VlSigArgs *out);

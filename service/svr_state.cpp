@@ -2,8 +2,8 @@
 // sends signals does not pull in the handlers.
 #include <unistd.h>
 
-#include "service/vorl2547_svr.h"
 #include "service/vlsig.h"
+#include "service/vorl2547_svr.h"
 
 DBusConnection *m_conn = nullptr;
 std::atomic<int32_t> m_claimed{0};

@@ -34,15 +34,13 @@ void vlReplyError(DBusConnection *conn, DBusMessage *call, const DBusError *err)
 // Fills err with ("org.freedesktop.DBus.Error.Failed", text) and sends it.
 void vlReplyFailed(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *text);
 // An operation's result: non-zero sends failText, zero the empty return.
-void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int result,
-                   const char *failText);
+void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int result, const char *failText);
 
 // The first steps of every handler: log its entry line, reset the error
 // record and parse the in-arguments (pairs of type and pointer, ended by
 // DBUS_TYPE_INVALID). On a parse failure the call gets the parser's error and
 // the result is false.
-bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *entryLine,
-                 int firstArgType, ...);
+bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *entryLine, int firstArgType, ...);
 
 // Enroll, StopEnroll and Verify need a claimed sensor. Sends "not claimed."
 // and returns false when there is none.
@@ -80,7 +78,7 @@ using VlHandler = void (*)(DBusConnection *conn, DBusMessage *call, DBusError *e
 struct VlMethod {
     const char *interface;
     const char *member;
-    const char *signature;  // in-arguments the handler parses
+    const char *signature; // in-arguments the handler parses
     VlHandler handler;
     // The answer to a call with a string argument over VL_MAX_NAME_ARG bytes:
     // the member's failure message, or null for its empty answer (an empty

@@ -36,7 +36,7 @@ long pgmNumber(const std::vector<uint8_t> &f, size_t &pos)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<uint8_t> frameFromPgm(const std::vector<uint8_t> &file)
 {
@@ -50,7 +50,7 @@ std::vector<uint8_t> frameFromPgm(const std::vector<uint8_t> &file)
         throw std::runtime_error("only 8-bit PGM is supported");
     if (width < VL_IMG_SIDE || height < VL_IMG_SIDE)
         throw std::runtime_error("PGM smaller than 96 x 96");
-    ++pos;  // the single white-space byte after maxval
+    ++pos; // the single white-space byte after maxval
     if (file.size() < pos || file.size() - pos < static_cast<size_t>(width * height))
         throw std::runtime_error("PGM pixel data truncated");
 
@@ -60,8 +60,7 @@ std::vector<uint8_t> frameFromPgm(const std::vector<uint8_t> &file)
     for (int y = 0; y < VL_IMG_SIDE; ++y) {
         for (int x = 0; x < VL_IMG_SIDE; ++x) {
             const long v = file[pos + static_cast<size_t>((y0 + y) * width + x0 + x)];
-            samples[static_cast<size_t>(y * VL_IMG_SIDE + x)] =
-                static_cast<uint16_t>(v * 4095 / maxval);
+            samples[static_cast<size_t>(y * VL_IMG_SIDE + x)] = static_cast<uint16_t>(v * 4095 / maxval);
         }
     }
     std::vector<uint8_t> frame(VL_FRAME_SIZE);
@@ -82,9 +81,9 @@ std::vector<uint8_t> frameFromFile(const std::string &path)
         return frameFromPgm(bytes);
     } catch (const std::runtime_error &) {
         if (frameSized)
-            return bytes;  // a raw frame that happens to start with "P5"
+            return bytes; // a raw frame that happens to start with "P5"
         throw;
     }
 }
 
-}  // namespace sim
+} // namespace sim

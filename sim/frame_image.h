@@ -14,4 +14,4 @@ std::vector<uint8_t> frameFromPgm(const std::vector<uint8_t> &file);
 // A raw 13824-byte frame file, or a PGM.
 std::vector<uint8_t> frameFromFile(const std::string &path);
 
-}  // namespace sim
+} // namespace sim

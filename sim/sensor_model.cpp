@@ -17,11 +17,8 @@ void SensorModel::hostWrote(const uint8_t *bytes, size_t length)
         m_capturing = true;
         m_captureStart = Clock::now();
         break;
-    case VL_CMD_CAPTURE_END:
-        m_capturing = false;
-        break;
-    default:
-        break;
+    case VL_CMD_CAPTURE_END: m_capturing = false; break;
+    default: break;
     }
 }
 
@@ -36,8 +33,7 @@ InReply SensorModel::pollIn(size_t maxLength)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     InReply reply;
-    if (m_inStream.empty() && m_capturing &&
-        Clock::now() >= m_captureStart + std::chrono::milliseconds(m_delayMs)) {
+    if (m_inStream.empty() && m_capturing && Clock::now() >= m_captureStart + std::chrono::milliseconds(m_delayMs)) {
         const Fault fault = m_fault;
         const bool finger = m_source || !m_frame.empty();
         if (fault == Fault::Stall || fault == Fault::IoError) {
@@ -151,4 +147,4 @@ int SensorModel::framesSent() const
     return m_framesSent;
 }
 
-}  // namespace sim
+} // namespace sim

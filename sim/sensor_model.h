@@ -22,7 +22,7 @@ enum class Fault { None, ShortFrame, Stall, IoError };
 // What a pending bulk IN request gets.
 struct InReply {
     bool ready = false;
-    int status = 0;  // 0, or a negative errno as usbfs reports it
+    int status = 0; // 0, or a negative errno as usbfs reports it
     std::vector<uint8_t> bytes;
 };
 
@@ -70,4 +70,4 @@ private:
     bool m_holdWrites = false;
 };
 
-}  // namespace sim
+} // namespace sim

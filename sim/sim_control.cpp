@@ -6,10 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "sim/frame_image.h"
-#ifdef VORL_SIM_HAVE_FPGEN
 #include "fpgen.h"
-#endif
+#include "sim/frame_image.h"
 
 namespace sim {
 
@@ -50,7 +48,6 @@ int intArg(std::istringstream &in, const char *what)
 
 void placeGenerated(SensorModel &model, std::istringstream &args)
 {
-#ifdef VORL_SIM_HAVE_FPGEN
     const int finger = intArg(args, "finger number");
     int impression = -1;
     std::string word;
@@ -67,11 +64,6 @@ void placeGenerated(SensorModel &model, std::istringstream &args)
         const fpgen::Frame f = fpgen::render_frame(fpgen::kDefaultSeed, finger, capture);
         return std::vector<uint8_t>(f.begin(), f.end());
     });
-#else
-    (void)model;
-    (void)args;
-    throw std::runtime_error("built without the fingerprint generator");
-#endif
 }
 
 std::string state(Testbed &tb, int dev)
@@ -149,7 +141,7 @@ std::string dispatch(Testbed &tb, const std::string &line)
     return "ok";
 }
 
-}  // namespace
+} // namespace
 
 std::string runControl(Testbed &testbed, const std::string &line)
 {
@@ -160,4 +152,4 @@ std::string runControl(Testbed &testbed, const std::string &line)
     }
 }
 
-}  // namespace sim
+} // namespace sim

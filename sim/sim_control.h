@@ -23,4 +23,4 @@ namespace sim {
 
 std::string runControl(Testbed &testbed, const std::string &line);
 
-}  // namespace sim
+} // namespace sim

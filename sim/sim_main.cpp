@@ -31,10 +31,9 @@ void onStopSignal(int sig) { s_stopSignal = sig; }
 
 void usage(FILE *out = stderr)
 {
-    fprintf(out,
-            "usage: vorl2547-sim --socket PATH [--ports P.P..] [--unplugged] [--kernel-driver]\n"
-            "                    [--extra-sensor P.P..] -- PROGRAM [ARGS...]\n"
-            "       vorl2547-sim --ctl PATH COMMAND [ARGS...]\n");
+    fprintf(out, "usage: vorl2547-sim --socket PATH [--ports P.P..] [--unplugged] [--kernel-driver]\n"
+                 "                    [--extra-sensor P.P..] -- PROGRAM [ARGS...]\n"
+                 "       vorl2547-sim --ctl PATH COMMAND [ARGS...]\n");
 }
 
 bool parsePorts(const char *text, std::vector<int> &ports)
@@ -147,19 +146,15 @@ int waitStopped(pid_t child)
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
     static const option options[] = {
-        {"socket", required_argument, nullptr, 's'},
-        {"ctl", required_argument, nullptr, 'c'},
-        {"ports", required_argument, nullptr, 'p'},
-        {"extra-sensor", required_argument, nullptr, 'e'},
-        {"unplugged", no_argument, nullptr, 'u'},
-        {"kernel-driver", no_argument, nullptr, 'k'},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
+        {"socket", required_argument, nullptr, 's'}, {"ctl", required_argument, nullptr, 'c'},
+        {"ports", required_argument, nullptr, 'p'},  {"extra-sensor", required_argument, nullptr, 'e'},
+        {"unplugged", no_argument, nullptr, 'u'},    {"kernel-driver", no_argument, nullptr, 'k'},
+        {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0},
     };
     std::string socketPath;
     std::string ctlPath;

@@ -18,12 +18,12 @@ struct Testbed::Impl {
         DeviceDesc desc;
         int devnum;
         std::string record;
-        std::unique_ptr<SensorDevice> usbfs;  // null for devices that are not sensors
+        std::unique_ptr<SensorDevice> usbfs; // null for devices that are not sensors
         bool plugged;
     };
 
     UMockdevTestbed *testbed = nullptr;
-    std::map<std::vector<int>, int> hubs;  // port path -> devnum
+    std::map<std::vector<int>, int> hubs; // port path -> devnum
     std::vector<Entry> devices;
     int nextDevnum = 1;
     mutable std::mutex lock;
@@ -89,8 +89,7 @@ Testbed::Testbed(const std::vector<DeviceDesc> &devices) : m(new Impl)
             // The handler is in place before the node appears, so an open
             // right after the add event already reaches it.
             GError *error = nullptr;
-            if (!umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(),
-                                               e.usbfs->handler(), &error)) {
+            if (!umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(), e.usbfs->handler(), &error)) {
                 g_clear_error(&error);
                 throw std::runtime_error("cannot attach the usbfs handler");
             }
@@ -123,8 +122,7 @@ int Testbed::addDevice(const DeviceDesc &desc)
     e.record = deviceRecord(desc.ports, e.devnum, desc.vendor, desc.product);
     if (desc.vendor == VL_SENSOR_VID && desc.product == VL_SENSOR_PID) {
         e.usbfs = std::make_unique<SensorDevice>(devNodePath(e.devnum), desc.kernelDriver);
-        umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(), e.usbfs->handler(),
-                                      nullptr);
+        umockdev_testbed_attach_ioctl(m->testbed, e.usbfs->devNode().c_str(), e.usbfs->handler(), nullptr);
     }
     m->devices.push_back(std::move(e));
     if (desc.plugged)
@@ -235,4 +233,4 @@ std::string Testbed::rootDir() const
     return out;
 }
 
-}  // namespace sim
+} // namespace sim

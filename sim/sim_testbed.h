@@ -18,10 +18,10 @@
 namespace sim {
 
 struct DeviceDesc {
-    std::vector<int> ports{1};  // port path from the root hub down
+    std::vector<int> ports{1}; // port path from the root hub down
     uint16_t vendor = VL_SENSOR_VID;
     uint16_t product = VL_SENSOR_PID;
-    bool kernelDriver = false;  // a kernel driver holds interface 0 at plug-in
+    bool kernelDriver = false; // a kernel driver holds interface 0 at plug-in
     bool plugged = true;
 };
 
@@ -59,4 +59,4 @@ private:
     std::unique_ptr<Impl> m;
 };
 
-}  // namespace sim
+} // namespace sim

@@ -26,28 +26,39 @@ std::vector<uint8_t> descriptors(uint16_t vendor, uint16_t product)
         vendor = 0x1d6b;
         product = 0x0002;
     }
-    std::vector<uint8_t> d = {0x12, 0x01, 0x00, 0x02, static_cast<uint8_t>(hub ? 0x09 : 0x00),
-                              0x00, 0x00, 0x40,
-                              static_cast<uint8_t>(vendor & 0xff), static_cast<uint8_t>(vendor >> 8),
-                              static_cast<uint8_t>(product & 0xff), static_cast<uint8_t>(product >> 8),
-                              0x00, 0x01, 0x00, 0x00, 0x00, 0x01};
+    std::vector<uint8_t> d = {0x12,
+                              0x01,
+                              0x00,
+                              0x02,
+                              static_cast<uint8_t>(hub ? 0x09 : 0x00),
+                              0x00,
+                              0x00,
+                              0x40,
+                              static_cast<uint8_t>(vendor & 0xff),
+                              static_cast<uint8_t>(vendor >> 8),
+                              static_cast<uint8_t>(product & 0xff),
+                              static_cast<uint8_t>(product >> 8),
+                              0x00,
+                              0x01,
+                              0x00,
+                              0x00,
+                              0x00,
+                              0x01};
     if (hub) {
-        const std::vector<uint8_t> cfg = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xe0, 0x00,
-                                          0x09, 0x04, 0x00, 0x00, 0x01, 0x09, 0x00, 0x00, 0x00,
-                                          0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0c};
+        const std::vector<uint8_t> cfg = {0x09, 0x02, 0x19, 0x00, 0x01, 0x01, 0x00, 0xe0, 0x00, 0x09, 0x04, 0x00, 0x00,
+                                          0x01, 0x09, 0x00, 0x00, 0x00, 0x07, 0x05, 0x81, 0x03, 0x04, 0x00, 0x0c};
         d.insert(d.end(), cfg.begin(), cfg.end());
     } else {
         // Interface 0, vendor class, bulk OUT 0x01 and bulk IN 0x81 of 64 bytes.
-        const std::vector<uint8_t> cfg = {0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
-                                          0x09, 0x04, 0x00, 0x00, 0x02, 0xff, 0x00, 0x00, 0x00,
-                                          0x07, 0x05, 0x01, 0x02, 0x40, 0x00, 0x00,
-                                          0x07, 0x05, 0x81, 0x02, 0x40, 0x00, 0x00};
+        const std::vector<uint8_t> cfg = {0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32, 0x09, 0x04,
+                                          0x00, 0x00, 0x02, 0xff, 0x00, 0x00, 0x00, 0x07, 0x05, 0x01, 0x02,
+                                          0x40, 0x00, 0x00, 0x07, 0x05, 0x81, 0x02, 0x40, 0x00, 0x00};
         d.insert(d.end(), cfg.begin(), cfg.end());
     }
     return d;
 }
 
-}  // namespace
+} // namespace
 
 std::string sysfsName(const std::vector<int> &ports)
 {
@@ -74,8 +85,7 @@ std::string devNodePath(int devnum)
     return node;
 }
 
-std::string deviceRecord(const std::vector<int> &ports, int devnum, uint16_t vendor,
-                         uint16_t product)
+std::string deviceRecord(const std::vector<int> &ports, int devnum, uint16_t vendor, uint16_t product)
 {
     char num[8];
     snprintf(num, sizeof num, "%03d", devnum);
@@ -93,4 +103,4 @@ std::string deviceRecord(const std::vector<int> &ports, int devnum, uint16_t ven
     return r;
 }
 
-}  // namespace sim
+} // namespace sim

@@ -15,7 +15,6 @@ std::string sysfsPath(const std::vector<int> &ports);
 std::string devNodePath(int devnum);
 
 // umockdev record text of one device. A hub when vendor is 0.
-std::string deviceRecord(const std::vector<int> &ports, int devnum, uint16_t vendor,
-                         uint16_t product);
+std::string deviceRecord(const std::vector<int> &ports, int devnum, uint16_t vendor, uint16_t product);
 
-}  // namespace sim
+} // namespace sim

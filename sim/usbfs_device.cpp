@@ -25,11 +25,11 @@ bool debugEnabled() { return getenv("VORL2547_SIM_DEBUG") != nullptr; }
 void fail(UMockdevIoctlClient *client, int err) { umockdev_ioctl_client_complete(client, -1, err); }
 void succeed(UMockdevIoctlClient *client) { umockdev_ioctl_client_complete(client, 0, 0); }
 
-}  // namespace
+} // namespace
 
 SensorDevice::SensorDevice(std::string devNode, bool kernelDriver)
-    : m_devNode(std::move(devNode)), m_initialDriver(kernelDriver),
-      m_handler(umockdev_ioctl_base_new()), m_driverBound(kernelDriver)
+    : m_devNode(std::move(devNode)), m_initialDriver(kernelDriver), m_handler(umockdev_ioctl_base_new()),
+      m_driverBound(kernelDriver)
 {
     g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(onIoctl), this);
 }
@@ -120,37 +120,22 @@ bool SensorDevice::handle(UMockdevIoctlClient *client)
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
         UMockdevIoctlData *caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr);
-        *reinterpret_cast<guint32 *>(caps->data) =
-            USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-            USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+        *reinterpret_cast<guint32 *>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
         succeed(client);
         umockdev_ioctl_data_unref(caps);
         return TRUE;
     }
-    case USBDEVFS_GETDRIVER:
-        driverQuery(client, arg);
-        return TRUE;
-    case USBDEVFS_IOCTL:
-        driverIoctl(client, arg);
-        return TRUE;
-    case USBDEVFS_CLAIMINTERFACE:
-        claim(client, arg, false);
-        return TRUE;
-    case USBDEVFS_RELEASEINTERFACE:
-        claim(client, arg, true);
-        return TRUE;
-    case USBDEVFS_SUBMITURB:
-        submit(client, arg);
-        return TRUE;
-    case USBDEVFS_DISCARDURB:
-        discard(client, arg);
-        return TRUE;
+    case USBDEVFS_GETDRIVER: driverQuery(client, arg); return TRUE;
+    case USBDEVFS_IOCTL: driverIoctl(client, arg); return TRUE;
+    case USBDEVFS_CLAIMINTERFACE: claim(client, arg, false); return TRUE;
+    case USBDEVFS_RELEASEINTERFACE: claim(client, arg, true); return TRUE;
+    case USBDEVFS_SUBMITURB: submit(client, arg); return TRUE;
+    case USBDEVFS_DISCARDURB: discard(client, arg); return TRUE;
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
     case USBDEVFS_RESET:
-    case USBDEVFS_SETINTERFACE:
-        succeed(client);
-        return TRUE;
+    case USBDEVFS_SETINTERFACE: succeed(client); return TRUE;
     default:
         if (debugEnabled())
             fprintf(stderr, "vorl2547-sim: unhandled usbfs ioctl 0x%lx\n", request);
@@ -241,14 +226,13 @@ void SensorDevice::submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
         return;
     }
     if (urb->buffer_length > 0) {
-        UMockdevIoctlData *buf = umockdev_ioctl_data_resolve(
-            data, G_STRUCT_OFFSET(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
+        UMockdevIoctlData *buf =
+            umockdev_ioctl_data_resolve(data, G_STRUCT_OFFSET(usbdevfs_urb, buffer), urb->buffer_length, nullptr);
         if (buf)
-            umockdev_ioctl_data_unref(buf);  // the URB keeps the resolved copy
+            umockdev_ioctl_data_unref(buf); // the URB keeps the resolved copy
     }
     if (urb->endpoint == EP_OUT)
-        m_model.hostWrote(static_cast<const uint8_t *>(urb->buffer),
-                          static_cast<size_t>(urb->buffer_length));
+        m_model.hostWrote(static_cast<const uint8_t *>(urb->buffer), static_cast<size_t>(urb->buffer_length));
     m_urbs.push_back(Urb{static_cast<UMockdevIoctlClient *>(g_object_ref(client)), data, false});
     succeed(client);
 }
@@ -318,4 +302,4 @@ void SensorDevice::discard(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
     fail(client, EINVAL);
 }
 
-}  // namespace sim
+} // namespace sim

@@ -57,4 +57,4 @@ private:
     std::vector<Urb> m_urbs;
 };
 
-}  // namespace sim
+} // namespace sim

@@ -161,7 +161,7 @@ int runTransfer(bool receive, unsigned char *buf, int length, unsigned timeoutMs
     return -20;
 }
 
-}  // namespace
+} // namespace
 
 void *poll_thread_main(void *)
 {
@@ -181,8 +181,7 @@ void *poll_thread_main(void *)
 
 void tx_cb(libusb_transfer *transfer)
 {
-    if (transfer->status == LIBUSB_TRANSFER_COMPLETED &&
-        transfer->actual_length == transfer->length) {
+    if (transfer->status == LIBUSB_TRANSFER_COMPLETED && transfer->actual_length == transfer->length) {
         usbOut("tx_cb success\n");
         postCode(XFER_DONE);
     } else {
@@ -207,17 +206,14 @@ void callbackRevc(libusb_transfer *transfer)
         usbOut("rx cb canceled\n");
         postCode(XFER_CANCELLED);
         break;
-    default:
-        postCode(XFER_OTHER);
-        break;
+    default: postCode(XFER_OTHER); break;
     }
     markCompleted(transfer);
 }
 
 int ssUsbTxAsyn(libusb_device_handle *, const unsigned char *data, int length)
 {
-    return runTransfer(false, const_cast<unsigned char *>(data), length,
-                       static_cast<unsigned>(m_msWait.load()));
+    return runTransfer(false, const_cast<unsigned char *>(data), length, static_cast<unsigned>(m_msWait.load()));
 }
 
 int ssUsbRxdAsyn(libusb_device_handle *, unsigned char *buf, const int *length, int seconds)

@@ -36,7 +36,7 @@ void endList(char *list, int listSize, int pos)
         list[pos] = '\0';
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -46,7 +46,7 @@ struct DeviceListFree {
 // libusb's device list, each device's reference dropped with the list.
 using DeviceList = std::unique_ptr<libusb_device *[], DeviceListFree>;
 
-}  // namespace
+} // namespace
 
 int _ssUlstFind(const char *id, char *list, int listSize, int vid, int pid)
 {
@@ -108,9 +108,6 @@ int _ssUlstFind(const char *id, char *list, int listSize, int vid, int pid)
     return lastStatus < 0 ? -13 : count;
 }
 
-int ssUsblst(char *list, int listSize, int vid, int pid)
-{
-    return _ssUlstFind(nullptr, list, listSize, vid, pid);
-}
+int ssUsblst(char *list, int listSize, int vid, int pid) { return _ssUlstFind(nullptr, list, listSize, vid, pid); }
 
 int ssUsbFind(const char *id) { return _ssUlstFind(id, nullptr, 0, 0, 0); }

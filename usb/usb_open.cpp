@@ -23,7 +23,7 @@ int closeHeld()
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int ssUsbOpen()
 {
@@ -35,8 +35,8 @@ int ssUsbOpen()
     // A second open would otherwise lose the first handle and its claim.
     closeHeld();
 
-    libusb_device_handle *handle = libusb_open_device_with_vid_pid(
-        nullptr, static_cast<uint16_t>(ss_Vid), static_cast<uint16_t>(ss_Pid));
+    libusb_device_handle *handle =
+        libusb_open_device_with_vid_pid(nullptr, static_cast<uint16_t>(ss_Vid), static_cast<uint16_t>(ss_Pid));
     if (!handle) {
         vllogstr("Cannot open device\n");
         return -1;

@@ -64,7 +64,7 @@ int receiveHeld(libusb_device_handle *handle, unsigned char *buf, int *length, u
     }
 }
 
-}  // namespace
+} // namespace
 
 int ssUsbTxd(libusb_device_handle *, const unsigned char *data, int length)
 {
@@ -86,8 +86,7 @@ int ssUsbRxd(libusb_device_handle *, unsigned char *buf, int *length, unsigned s
     return receiveHeld(handle, buf, length, seconds);
 }
 
-int ssUsbTxRx(libusb_device_handle *, const unsigned char *data, int length,
-              unsigned char *rxBuf, int *rxLength)
+int ssUsbTxRx(libusb_device_handle *, const unsigned char *data, int length, unsigned char *rxBuf, int *rxLength)
 {
     std::lock_guard<TransferTurn> turn(ssTransferTurn());
     libusb_device_handle *handle = m_dev_handle.load();

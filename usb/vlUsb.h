@@ -49,8 +49,7 @@ int ssUsbGetStat();
 // Synchronous transfers in 64-byte packets; the first argument is not read.
 int ssUsbTxd(libusb_device_handle *dev, const unsigned char *data, int length);
 int ssUsbRxd(libusb_device_handle *dev, unsigned char *buf, int *length, unsigned seconds);
-int ssUsbTxRx(libusb_device_handle *dev, const unsigned char *data, int length,
-              unsigned char *rxBuf, int *rxLength);
+int ssUsbTxRx(libusb_device_handle *dev, const unsigned char *data, int length, unsigned char *rxBuf, int *rxLength);
 
 // Completion codes of an asynchronous transfer.
 enum XferCode {

@@ -99,11 +99,11 @@ public:
                     c.peak.dy, c.peak.dx, c.peak.height);
     }
     void on_alignment(const fpalg::ScoreParts &p) override {
-        std::printf("  candidate view %d angle %+.1f shift (%d,%d) peak %.3f overlap %d ncc %.3f blocks %d/%d "
-                    "block ncc %.3f ambiguity %.2f raw %.2f\n",
-                    p.view, p.angle_deci / 10.0, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.good_blocks, p.blocks,
-                    p.block_ncc, p.ambiguity, p.raw);
-
+        std::printf(
+            "  candidate view %d angle %+.1f shift (%d,%d) peak %.3f overlap %d ncc %.3f blocks %d/%d "
+            "block ncc %.3f ambiguity %.2f raw %.2f\n",
+            p.view, p.angle_deci / 10.0, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.good_blocks, p.blocks, p.block_ncc,
+            p.ambiguity, p.raw);
     }
 };
 
@@ -138,7 +138,8 @@ int cmd_match(const std::vector<std::string> &args, const std::string &png) {
     Bytes stored, probe;
     std::vector<std::uint16_t> capture;
     fpalg::Template s, p;
-    if (!load(args[0], stored) || !load(args[1], probe, &capture) || !decode(args[0], stored, s) || !decode(args[1], probe, p))
+    if (!load(args[0], stored) || !load(args[1], probe, &capture) || !decode(args[0], stored, s) ||
+        !decode(args[1], probe, p))
         return 1;
     PrintSink sink;
     fpalg::ScoreParts parts;

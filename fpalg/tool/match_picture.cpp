@@ -124,9 +124,8 @@ int draw_mosaic(PngCanvas &c, int oy, int ox, const fpalg::Template &stored, con
     std::vector<std::pair<double, double>> outline;
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x)
-            if (valid(rotated, y, x) &&
-                (!valid(rotated, y - 1, x) || !valid(rotated, y + 1, x) || !valid(rotated, y, x - 1) ||
-                 !valid(rotated, y, x + 1))) {
+            if (valid(rotated, y, x) && (!valid(rotated, y - 1, x) || !valid(rotated, y + 1, x) ||
+                                         !valid(rotated, y, x - 1) || !valid(rotated, y, x + 1))) {
                 double gy, gx;
                 probe_to_frame(y, x, gy, gx);
                 outline.emplace_back(gy, gx);
@@ -154,7 +153,8 @@ int draw_mosaic(PngCanvas &c, int oy, int ox, const fpalg::Template &stored, con
     };
     // The landed view's border, then the probe's outline over everything.
     for (int t = 0; t < kSide; ++t)
-        for (const auto &[y, x] : {std::pair{0, t}, std::pair{kSide - 1, t}, std::pair{t, 0}, std::pair{t, kSide - 1}}) {
+        for (const auto &[y, x] :
+             {std::pair{0, t}, std::pair{kSide - 1, t}, std::pair{t, 0}, std::pair{t, kSide - 1}}) {
             double gy, gx;
             poses[0].apply(y, x, gy, gx);
             plot(gy, gx, kLandedView);
@@ -318,11 +318,11 @@ bool draw_match(const fpalg::Template &stored, const fpalg::Template &probe, con
                  match ? kMatchGreen : kRejectRed);
     y += 26;
     f.body.draw(c, kMargin, y,
-                aligned ? format("Best alignment: probe rotated %s and shifted by (%+d, %+d) px (down, right) onto "
-                                 "enrolled view %d of %d.",
-                                 degrees(parts.angle_deci).c_str(), parts.dy, parts.dx, parts.view + 1,
-                                 stored.view_count)
-                        : std::string("No alignment of the probe on any enrolled view was found."),
+                aligned
+                    ? format("Best alignment: probe rotated %s and shifted by (%+d, %+d) px (down, right) onto "
+                             "enrolled view %d of %d.",
+                             degrees(parts.angle_deci).c_str(), parts.dy, parts.dx, parts.view + 1, stored.view_count)
+                    : std::string("No alignment of the probe on any enrolled view was found."),
                 kText);
     y += 20;
     if (aligned)

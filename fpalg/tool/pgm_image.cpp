@@ -35,8 +35,8 @@ std::string read_pgm(const std::string &path, std::vector<std::uint16_t> &image)
     if (d.size() < 2 || d[0] != 'P' || d[1] != '5') return path + ": not a binary PGM (P5)";
     std::size_t pos = 2;
     long w = 0, h = 0, maxval = 0;
-    if (!header_number(d, pos, w) || !header_number(d, pos, h) || !header_number(d, pos, maxval) ||
-        maxval < 1 || maxval > 65535)
+    if (!header_number(d, pos, w) || !header_number(d, pos, h) || !header_number(d, pos, maxval) || maxval < 1 ||
+        maxval > 65535)
         return path + ": bad PGM header";
     ++pos;  // the single white space after maxval
     const long bytes = maxval > 255 ? 2 : 1;

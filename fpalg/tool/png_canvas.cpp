@@ -1,7 +1,7 @@
 #include "png_canvas.h"
 
-#include <cstdio>
 #include <png.h>
+#include <cstdio>
 
 namespace fpalg_tool {
 

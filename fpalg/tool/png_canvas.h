@@ -13,7 +13,8 @@ struct Rgb {
 
 class PngCanvas {
 public:
-    PngCanvas(int width, int height) : w_(width), h_(height), px_(static_cast<std::size_t>(width) * height, {32, 32, 48}) {}
+    PngCanvas(int width, int height)
+        : w_(width), h_(height), px_(static_cast<std::size_t>(width) * height, {32, 32, 48}) {}
     int width() const { return w_; }
     int height() const { return h_; }
     // Paints one image pixel as a `scale` x `scale` square at panel origin (oy, ox).

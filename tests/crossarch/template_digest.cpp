@@ -15,8 +15,8 @@
 namespace {
 
 constexpr int kFingers = 4;
-constexpr int kEnrollImpressions = 5;   // merged into one template per finger
-constexpr int kProbes = 3;              // later impressions, scored against every finger
+constexpr int kEnrollImpressions = 5; // merged into one template per finger
+constexpr int kProbes = 3;            // later impressions, scored against every finger
 
 using Templ = std::vector<uint8_t>;
 
@@ -38,8 +38,7 @@ int extract(int finger, int impression, Templ &t)
     std::vector<uint8_t> scratch(FPALG_SCRATCH_SIZE, 0);
     uint8_t count[FPALG_COUNT_RECORD_SIZE] = {};
     t.assign(FPALG_TEMPLATE_SIZE, 0);
-    return FpAlg_CreateTemplate16(img.data(), scratch.data(), FPALG_IMAGE_SIDE, FPALG_IMAGE_SIDE,
-                                  t.data(), count);
+    return FpAlg_CreateTemplate16(img.data(), scratch.data(), FPALG_IMAGE_SIDE, FPALG_IMAGE_SIDE, t.data(), count);
 }
 
 } // namespace

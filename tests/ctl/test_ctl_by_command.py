@@ -184,6 +184,20 @@ class TestTools:
             out = subprocess.run([PY, SANDBOX, "stop", "--dir", d], capture_output=True, text=True)
         assert out.returncode != 0 and "did not start it" in out.stderr
 
+    def test_sandbox_stop_signals_the_fprintd_front_end_too(self):
+        # stop signals only processes whose command line names the run
+        # directory; the front end would otherwise just outlive its bus.
+        box = Sandbox("--fprintd")
+        with open(os.path.join(box.dir, "pids")) as f:
+            pids = [int(p) for p in f.read().split()]
+        named = []
+        for pid in pids:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                named.append(box.dir.encode() in f.read())
+        box.stop()
+        assert len(pids) == 3 and all(named)
+        assert not any(os.path.exists("/proc/%d" % p) for p in pids)
+
     def test_match_picture_of_a_match_and_a_stranger(self, tmp_path):
         fpgen = os.path.join(BUILD, "fpgen", "vorl2547-fpgen")
         fpalg = os.path.join(BUILD, "fpalg", "tool", "vorl2547-fpalg")

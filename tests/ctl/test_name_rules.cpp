@@ -10,8 +10,20 @@
 
 namespace {
 
-const std::string NAMES[] = {"",  ".",   "..",  "...", "a/b",   "/",   "alice", ".hidden", "tab\tx",
-                             "-x", "é", std::string(58, 'f'), std::string(59, 'f'), std::string(63, 'u'),
+const std::string NAMES[] = {"",
+                             ".",
+                             "..",
+                             "...",
+                             "a/b",
+                             "/",
+                             "alice",
+                             ".hidden",
+                             "tab\tx",
+                             "-x",
+                             "é",
+                             std::string(58, 'f'),
+                             std::string(59, 'f'),
+                             std::string(63, 'u'),
                              std::string(64, 'u')};
 
 TEST(NameRules, WhatTheClientAcceptsTheDaemonAccepts)

@@ -68,8 +68,8 @@ TEST(StatusWords, DaemonRefusalsAreExplained)
     const char *FAILED = "org.freedesktop.DBus.Error.Failed";
     EXPECT_TRUE(has(error(FAILED, "not claimed.").describe(), "not claimed"));
     EXPECT_TRUE(has(error(FAILED, "OpenDevice fail.").describe(), "plugged in"));
-    for (const char *msg : {"Enroll fail.", "Verify fail.", "DeleteFinger fail.", "RenameFinger fail.",
-                            "ListFingers fail."}) {
+    for (const char *msg :
+         {"Enroll fail.", "Verify fail.", "DeleteFinger fail.", "RenameFinger fail.", "ListFingers fail."}) {
         std::string words = error(FAILED, msg).describe();
         EXPECT_FALSE(has(words, "fail.")) << msg << ": " << words;
     }

@@ -22,7 +22,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(CaptureRing, ResetFreesEverySlotAndLogsIt)
 {

@@ -29,7 +29,7 @@ protected:
     void TearDown() override { vlReadSysinfo = sysinfo; }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(UptimeTimer, ExpiresThreeHundredSecondsAfterTheStamp)
 {

@@ -44,8 +44,10 @@ public:
             for (int gx = -1; gx <= 1; ++gx) {
                 const Bytes t = make_template(capture(144 + 24 * gy, 144 + 24 * gx));
                 Bytes out;
-                if (last.empty()) last = t;
-                else if (merge(last, t, out) == 0) last = out;
+                if (last.empty())
+                    last = t;
+                else if (merge(last, t, out) == 0)
+                    last = out;
             }
         return last;
     }

@@ -12,7 +12,9 @@ using namespace fpalg_test;
 
 namespace {
 
-std::uint32_t crc(const Bytes &b) { return static_cast<std::uint32_t>(crc32(0L, b.data(), static_cast<uInt>(b.size()))); }
+std::uint32_t crc(const Bytes &b) {
+    return static_cast<std::uint32_t>(crc32(0L, b.data(), static_cast<uInt>(b.size())));
+}
 
 TEST(GoldenBytes, CaptureAndEnrollmentGiveTheRecordedBytes) {
     FpAlg_Init(5);

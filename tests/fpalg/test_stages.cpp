@@ -44,7 +44,8 @@ TEST(Fft, ForwardMatchesADirectTransformAndTheInverseUndoesIt) {
             std::complex<double> sum = 0;
             for (int y = 0; y < N; ++y)
                 for (int x = 0; x < N; ++x)
-                    sum += static_cast<double>(image->re[y * N + x]) * std::polar(1.0, -2 * M_PI * (fy * y + fx * x) / N);
+                    sum +=
+                        static_cast<double>(image->re[y * N + x]) * std::polar(1.0, -2 * M_PI * (fy * y + fx * x) / N);
             const int i = fx * N + fy;
             EXPECT_NEAR(f->re[i], sum.real(), 2e-3) << fy << "," << fx;
             EXPECT_NEAR(f->im[i], sum.imag(), 2e-3) << fy << "," << fx;
@@ -99,7 +100,7 @@ TEST(Minutiae, OnlyTheAreaValidInBothCounts) {
     auto masked = ridges({{48, 48}});
     const auto full = ridges({{48, 48}});
     for (int i = 0; i < 96 * 96; ++i)
-        if (i % 96 < 60) masked->weight[i] = 0.0f;   // the ending lies outside
+        if (i % 96 < 60) masked->weight[i] = 0.0f;  // the ending lies outside
     const fpalg::MinutiaeAgreement m = fpalg::pair_minutiae(*full, *masked);
     EXPECT_EQ(m.stored, 0);
     EXPECT_EQ(m.probe, 0);
@@ -171,7 +172,8 @@ TEST(Checkpoints, EveryStageReportsInOrderAndListeningChangesNothing) {
     EXPECT_EQ(log.seen, "blkv");
     log.seen.clear();
     const fpalg::ScoreParts heard = fpalg::match_templates(s, p);
-    EXPECT_EQ(log.seen, std::string(fpalg::params::kCandidates, 'c') + std::string(fpalg::params::kVerified, 'a') + "uem");
+    EXPECT_EQ(log.seen,
+              std::string(fpalg::params::kCandidates, 'c') + std::string(fpalg::params::kVerified, 'a') + "uem");
     EXPECT_EQ(heard.raw, quiet.raw);
     EXPECT_EQ(heard.score, quiet.score);
     EXPECT_EQ(heard.minutiae_paired, quiet.minutiae_paired);

@@ -12,12 +12,12 @@
 
 namespace {
 
-uint32_t crc(const uint8_t* data, size_t size)
+uint32_t crc(const uint8_t *data, size_t size)
 {
     return static_cast<uint32_t>(crc32(0L, data, static_cast<uInt>(size)));
 }
 
-uint32_t crc(const fpgen::Image& img) { return crc(img.pixels.data(), img.pixels.size()); }
+uint32_t crc(const fpgen::Image &img) { return crc(img.pixels.data(), img.pixels.size()); }
 
 TEST(Determinism, GoldenHashes)
 {
@@ -36,7 +36,7 @@ TEST(Determinism, RepeatableAndThreadSafe)
     std::vector<std::future<fpgen::Image>> jobs;
     for (int i = 0; i < 4; ++i)
         jobs.push_back(std::async(std::launch::async, [] { return fpgen::render_impression(99, 4, 1, 128, 128); }));
-    for (auto& j : jobs)
+    for (auto &j : jobs)
         EXPECT_EQ(j.get().pixels, first.pixels);
 
     // The 8-bit image and the 12-bit frame are the same picture.

@@ -11,7 +11,7 @@ using fpgen::kFrameBytes;
 using fpgen::kFramePixels;
 using fpgen::kFrameSide;
 
-std::vector<uint16_t> unpack(const fpgen::Frame& frame)
+std::vector<uint16_t> unpack(const fpgen::Frame &frame)
 {
     std::vector<uint16_t> img(kFramePixels);
     fpgen::unpack_frame(frame.data(), img.data());

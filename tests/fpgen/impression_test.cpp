@@ -17,7 +17,7 @@ constexpr int kSide = 160;
 // Pearson correlation between an impression's ink and the master ridge field
 // it should have been cut from, through the impression's own placement, over
 // pixels well inside the fingertip.
-double correlation_with_master(const fpgen::Image& img, const fpgen::Placement& place, const fpgen::Master& m)
+double correlation_with_master(const fpgen::Image &img, const fpgen::Placement &place, const fpgen::Master &m)
 {
     double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
     int n = 0;
@@ -38,7 +38,7 @@ double correlation_with_master(const fpgen::Image& img, const fpgen::Placement& 
     return cov / std::sqrt((saa / n - sa / n * sa / n) * (sbb / n - sb / n * sb / n));
 }
 
-double correlation(const fpgen::Image& a, const fpgen::Image& b)
+double correlation(const fpgen::Image &a, const fpgen::Image &b)
 {
     double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
     const double n = static_cast<double>(a.pixels.size());

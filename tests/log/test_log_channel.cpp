@@ -99,7 +99,7 @@ TEST_F(LogChannel, RawBytesNeedNoTerminatorAndAreNotOverread)
 
 TEST_F(LogChannel, HexDumpIsPostedLiterally)
 {
-    const unsigned char data[] = {0x25, 0x73};  // "%s" as bytes
+    const unsigned char data[] = {0x25, 0x73}; // "%s" as bytes
     size_t start = fileSize();
     vllogM("%s", data, 2);
     EXPECT_EQ(linesSince(start), "[%s]\tsize:0002(H:0002)\r\n2573\n");

@@ -24,22 +24,17 @@ TEST(LogDump, SecondHalfOfALineAfterOneSpace)
     std::vector<unsigned char> data(17);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<unsigned char>(0xA0 + i);
-    EXPECT_EQ(dump(nullptr, data.data(), 17),
-              "\r\nA0A1A2A3A4A5A6A7A8A9AAABACADAEAF B0");
+    EXPECT_EQ(dump(nullptr, data.data(), 17), "\r\nA0A1A2A3A4A5A6A7A8A9AAABACADAEAF B0");
 }
 
 TEST(LogDump, FullLinesStartWithCarriageReturnLineFeed)
 {
     std::vector<unsigned char> data(40, 0xFF);
     std::string text = dump(nullptr, data.data(), 40);
-    EXPECT_EQ(text, "\r\n" + std::string(32, 'F') + " " + std::string(32, 'F') + "\r\n" +
-                        std::string(16, 'F'));
+    EXPECT_EQ(text, "\r\n" + std::string(32, 'F') + " " + std::string(32, 'F') + "\r\n" + std::string(16, 'F'));
 }
 
-TEST(LogDump, EmptyWithoutCaptionAndSize0)
-{
-    EXPECT_EQ(dump(nullptr, "abc", 0), "");
-}
+TEST(LogDump, EmptyWithoutCaptionAndSize0) { EXPECT_EQ(dump(nullptr, "abc", 0), ""); }
 
 TEST(LogDump, SizeIsShownAsItsLow16Bits)
 {

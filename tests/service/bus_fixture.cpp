@@ -76,8 +76,7 @@ void BusFixture::TearDown()
 
 DBusMessage *BusFixture::newCall(const char *interface, const char *member, const char *path)
 {
-    return dbus_message_new_method_call(dbus_bus_get_unique_name(daemon_), path, interface,
-                                        member);
+    return dbus_message_new_method_call(dbus_bus_get_unique_name(daemon_), path, interface, member);
 }
 
 DBusMessage *BusFixture::roundTrip(DBusMessage *call)
@@ -105,8 +104,7 @@ DBusMessage *BusFixture::roundTrip(DBusMessage *call)
         dbus_connection_read_write(client_, 50);
         while (DBusMessage *msg = dbus_connection_pop_message(client_)) {
             int type = dbus_message_get_type(msg);
-            if (type == DBUS_MESSAGE_TYPE_SIGNAL &&
-                strcmp(dbus_message_get_sender(msg), DBUS_SERVICE_DBUS) != 0) {
+            if (type == DBUS_MESSAGE_TYPE_SIGNAL && strcmp(dbus_message_get_sender(msg), DBUS_SERVICE_DBUS) != 0) {
                 arrivals_.push_back(type);
                 signals_.push_back(msg);
                 continue;
@@ -135,7 +133,4 @@ std::string errorText(DBusMessage *reply)
     return text != nullptr ? text : "";
 }
 
-std::string signatureOf(DBusMessage *reply)
-{
-    return reply != nullptr ? dbus_message_get_signature(reply) : "?";
-}
+std::string signatureOf(DBusMessage *reply) { return reply != nullptr ? dbus_message_get_signature(reply) : "?"; }

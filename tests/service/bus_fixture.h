@@ -17,8 +17,7 @@ protected:
     void TearDown() override;
 
     // A call from the client to the daemon connection.
-    DBusMessage *newCall(const char *interface, const char *member,
-                         const char *path = "/com/vorlen");
+    DBusMessage *newCall(const char *interface, const char *member, const char *path = "/com/vorlen");
 
     // Sends call (and releases it), lets the daemon side dispatch it and
     // returns the reply, or null when none came within the wait. Signals

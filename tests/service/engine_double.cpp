@@ -30,10 +30,7 @@ int vlEnrollFp(const char *id, const char *finger)
     return record(std::string("vlEnrollFp ") + id + " " + finger, g_engine.enrollResult);
 }
 int vlStopEnroll() { return record("vlStopEnroll", 0); }
-int vlVerifyFp(const char *finger)
-{
-    return record(std::string("vlVerifyFp ") + finger, g_engine.verifyResult);
-}
+int vlVerifyFp(const char *finger) { return record(std::string("vlVerifyFp ") + finger, g_engine.verifyResult); }
 int vlStopVerify() { return record("vlStopVerify", 0); }
 
 int vlLstFp(const char *id, char *nameList, int32_t *nameCount)
@@ -49,12 +46,8 @@ int vlDelFp(const char *id, const char *finger)
 {
     return record(std::string("vlDelFp ") + id + " " + finger, g_engine.delResult);
 }
-int vlDelAllFp(const char *id)
-{
-    return record(std::string("vlDelAllFp ") + id, g_engine.delAllResult);
-}
+int vlDelAllFp(const char *id) { return record(std::string("vlDelAllFp ") + id, g_engine.delAllResult); }
 int vlRenameFp(const char *id, const char *finger, const char *newname)
 {
-    return record(std::string("vlRenameFp ") + id + " " + finger + " " + newname,
-                  g_engine.renameResult);
+    return record(std::string("vlRenameFp ") + id + " " + finger + " " + newname, g_engine.renameResult);
 }

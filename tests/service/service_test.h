@@ -28,24 +28,19 @@ protected:
             dbus_message_append_args(msg, DBUS_TYPE_STRING, &a, DBUS_TYPE_INVALID);
         return Reply(roundTrip(msg));
     }
-    Reply method(const char *member, std::vector<const char *> args = {})
-    {
-        return call(VL_INTERFACE, member, args);
-    }
+    Reply method(const char *member, std::vector<const char *> args = {}) { return call(VL_INTERFACE, member, args); }
     Reply claim(bool on)
     {
         DBusMessage *msg = newCall(VL_INTERFACE, "Claim");
         const char *id = "user";
         dbus_bool_t b = on;
-        dbus_message_append_args(msg, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &b,
-                                 DBUS_TYPE_INVALID);
+        dbus_message_append_args(msg, DBUS_TYPE_STRING, &id, DBUS_TYPE_BOOLEAN, &b, DBUS_TYPE_INVALID);
         return Reply(roundTrip(msg));
     }
 
     static bool isEmptyReturn(const Reply &r)
     {
-        return r && dbus_message_get_type(r.get()) == DBUS_MESSAGE_TYPE_METHOD_RETURN &&
-               signatureOf(r.get()).empty();
+        return r && dbus_message_get_type(r.get()) == DBUS_MESSAGE_TYPE_METHOD_RETURN && signatureOf(r.get()).empty();
     }
 };
 

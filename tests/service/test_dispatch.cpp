@@ -80,8 +80,8 @@ TEST_F(Dispatch, ClaimOpensTheGate)
     EXPECT_TRUE(isEmptyReturn(method("Enroll", {"root", "thumb"})));
     EXPECT_TRUE(isEmptyReturn(method("Verify", {"any"})));
     EXPECT_TRUE(isEmptyReturn(method("StopEnroll")));
-    EXPECT_EQ(g_engine.calls, (Calls{"vlStopWorker", "vlOpenDev", "vlEnrollFp root thumb",
-                                     "vlVerifyFp any", "vlStopEnroll"}));
+    EXPECT_EQ(g_engine.calls,
+              (Calls{"vlStopWorker", "vlOpenDev", "vlEnrollFp root thumb", "vlVerifyFp any", "vlStopEnroll"}));
 }
 
 // No name is that long: the call is answered at once, as its member answers
@@ -91,8 +91,7 @@ TEST_F(Dispatch, OversizedNamesAreAnsweredWithoutWork)
     m_claimed = 1;
     std::string huge(VL_MAX_NAME_ARG + 1, 'x');
     EXPECT_EQ(errorText(method("Enroll", {"root", huge.c_str()}).get()), "Enroll fail.");
-    EXPECT_EQ(errorText(method("RenameFinger", {"root", "a", huge.c_str()}).get()),
-              "RenameFinger fail.");
+    EXPECT_EQ(errorText(method("RenameFinger", {"root", "a", huge.c_str()}).get()), "RenameFinger fail.");
     EXPECT_EQ(signatureOf(method("ListFingers", {huge.c_str()}).get()), "a{ss}");
     EXPECT_TRUE(isEmptyReturn(method("DeleteAllFingers", {huge.c_str()})));
     EXPECT_TRUE(g_engine.calls.empty());
@@ -145,8 +144,7 @@ TEST_F(Dispatch, StoreCallsPassTheirArguments)
     method("DeleteFinger", {"alice", "thumb"});
     method("RenameFinger", {"alice", "thumb", "index"});
     method("DeleteAllFingers", {"bob"});
-    EXPECT_EQ(g_engine.calls, (Calls{"vlDelFp alice thumb", "vlRenameFp alice thumb index",
-                                     "vlDelAllFp bob"}));
+    EXPECT_EQ(g_engine.calls, (Calls{"vlDelFp alice thumb", "vlRenameFp alice thumb index", "vlDelAllFp bob"}));
 }
 
 // An enrollment refused by the engine is announced by a signal that reaches
@@ -160,8 +158,7 @@ TEST_F(Dispatch, EnrollRefusalSignalPrecedesTheReply)
     m_claimed = 1;
     g_engine.onEnroll = [] { vlSigEnrollStatus("root", 1, 2); };
     EXPECT_TRUE(isEmptyReturn(method("Enroll", {"root", "thumb"})));
-    ASSERT_EQ(arrivals_, (std::vector<int>{DBUS_MESSAGE_TYPE_SIGNAL,
-                                            DBUS_MESSAGE_TYPE_METHOD_RETURN}));
+    ASSERT_EQ(arrivals_, (std::vector<int>{DBUS_MESSAGE_TYPE_SIGNAL, DBUS_MESSAGE_TYPE_METHOD_RETURN}));
     EXPECT_STREQ(dbus_message_get_member(signals_[0]), "EnrollStatus");
 }
 

@@ -57,9 +57,6 @@ TEST_F(Properties, UnknownNamesGetAnEmptyReturn)
     }
 }
 
-TEST_F(Properties, GetAllIsEmpty)
-{
-    EXPECT_TRUE(isEmptyReturn(call(VL_PROPERTIES_INTERFACE, "GetAll", {"x"})));
-}
+TEST_F(Properties, GetAllIsEmpty) { EXPECT_TRUE(isEmptyReturn(call(VL_PROPERTIES_INTERFACE, "GetAll", {"x"}))); }
 
 } // namespace

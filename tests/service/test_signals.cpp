@@ -12,7 +12,7 @@ namespace {
 struct Row {
     int32_t status;
     int32_t detail;
-    const char *id;      // id sent
+    const char *id; // id sent
     int32_t sentStatus;
     const char *text;
 };
@@ -138,9 +138,14 @@ TEST_F(StatusSignals, HeaderAndArguments)
     EXPECT_EQ(vlSigEnrollStatus("alice", 2, 9), RES_SUCCESS);
     EXPECT_EQ(vlSigVerifyStatus("alice", 3, -5), RES_SUCCESS);
 
-    struct Expect { const char *member; const char *id; int32_t status; const char *text; };
-    for (const Expect &e : {Expect{"EnrollStatus", "alice", 2, "{progress:90}"},
-                            Expect{"VerifyStatus", "", 3, "{subcode:5}"}}) {
+    struct Expect {
+        const char *member;
+        const char *id;
+        int32_t status;
+        const char *text;
+    };
+    for (const Expect &e :
+         {Expect{"EnrollStatus", "alice", 2, "{progress:90}"}, Expect{"VerifyStatus", "", 3, "{subcode:5}"}}) {
         DBusMessage *m = nextSignal();
         ASSERT_NE(m, nullptr);
         EXPECT_STREQ(dbus_message_get_member(m), e.member);
@@ -150,8 +155,8 @@ TEST_F(StatusSignals, HeaderAndArguments)
         const char *id = nullptr;
         const char *text = nullptr;
         int32_t status = -1;
-        dbus_message_get_args(m, nullptr, DBUS_TYPE_STRING, &id, DBUS_TYPE_INT32, &status,
-                              DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
+        dbus_message_get_args(m, nullptr, DBUS_TYPE_STRING, &id, DBUS_TYPE_INT32, &status, DBUS_TYPE_STRING, &text,
+                              DBUS_TYPE_INVALID);
         EXPECT_STREQ(id, e.id);
         EXPECT_EQ(status, e.status);
         EXPECT_STREQ(text, e.text);

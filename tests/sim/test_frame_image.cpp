@@ -11,8 +11,8 @@ namespace {
 
 std::vector<uint8_t> pgm(int w, int h, int maxval, const std::string &extraHeader = "")
 {
-    std::string header = "P5\n" + extraHeader + std::to_string(w) + " " + std::to_string(h) + "\n" +
-                         std::to_string(maxval) + "\n";
+    std::string header =
+        "P5\n" + extraHeader + std::to_string(w) + " " + std::to_string(h) + "\n" + std::to_string(maxval) + "\n";
     std::vector<uint8_t> f(header.begin(), header.end());
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -20,7 +20,7 @@ std::vector<uint8_t> pgm(int w, int h, int maxval, const std::string &extraHeade
     return f;
 }
 
-}  // namespace
+} // namespace
 
 TEST(FrameImage, ExactSizeImageIsScaledToTwelveBits)
 {

@@ -14,7 +14,7 @@ std::vector<uint8_t> filled(uint8_t v) { return std::vector<uint8_t>(VL_FRAME_SI
 
 void command(sim::SensorModel &m, const uint8_t *frame) { m.hostWrote(frame, VL_CMD_SIZE); }
 
-}  // namespace
+} // namespace
 
 TEST(SensorModel, SendsNothingWithoutABeginCaptureOrWithoutAFinger)
 {

@@ -10,8 +10,7 @@ TEST_F(SimControl, StateReflectsCommandsAndBadCommandsAreRefused)
 {
     addSensor({1});
     auto &tb = testbed();
-    EXPECT_EQ(sim::runControl(tb, "state"),
-              "ok plugged=1 claimed=0 driver=0 capturing=0 finger=0 frames=0");
+    EXPECT_EQ(sim::runControl(tb, "state"), "ok plugged=1 claimed=0 driver=0 capturing=0 finger=0 frames=0");
     EXPECT_EQ(sim::runControl(tb, "queue 0102"), "ok");
     EXPECT_EQ(sim::runControl(tb, "delay 10"), "ok");
     EXPECT_EQ(sim::runControl(tb, "fault stall"), "ok");

@@ -66,8 +66,8 @@ TEST_F(StoreTest, SaveClearsWhatAnInterruptedSaveOfTheSameFingerLeftBehind)
 {
     // A daemon killed between creating its temporary and renaming it.
     writeFile(base / "alice/.left.Data.a1B2c3", 100);
-    writeFile(base / "alice/.right.Data.a1B2c3", 100);   // another finger's: its own save clears it
-    writeFile(base / "alice/.left.Data.notes", 10);     // not a temporary name
+    writeFile(base / "alice/.right.Data.a1B2c3", 100); // another finger's: its own save clears it
+    writeFile(base / "alice/.left.Data.notes", 10);    // not a temporary name
     saveAs("alice", "left", 0x33);
     EXPECT_EQ(readFile(base / "alice/left.Data"), std::string(FPALG_TEMPLATE_SIZE, '\x33'));
     EXPECT_FALSE(fs::exists(base / "alice/.left.Data.a1B2c3"));

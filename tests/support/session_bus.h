@@ -26,8 +26,8 @@ inline std::string startSessionBus(pid_t *pid)
             dup2(null, STDERR_FILENO);
         close(fds[0]);
         close(fds[1]);
-        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
-               "--address=unix:tmpdir=/tmp", static_cast<char *>(nullptr));
+        execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=unix:tmpdir=/tmp",
+               static_cast<char *>(nullptr));
         _exit(127);
     }
     close(fds[1]);

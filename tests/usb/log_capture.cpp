@@ -25,7 +25,7 @@ int keepf(const char *fmt, va_list ap)
     vsnprintf(text, sizeof text, fmt, ap);
     return keep(text);
 }
-}  // namespace
+} // namespace
 
 std::vector<std::string> loggedLines()
 {

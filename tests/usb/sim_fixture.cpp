@@ -10,8 +10,7 @@ sim::Testbed *s_testbed = nullptr;
 
 sim::Testbed &testbed() { return *s_testbed; }
 
-bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds limit,
-                std::chrono::microseconds step)
+bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds limit, std::chrono::microseconds step)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!cond()) {

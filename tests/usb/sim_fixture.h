@@ -17,8 +17,7 @@ sim::Testbed &testbed();
 
 // Polls cond until it holds or the deadline passes; libusb learns about
 // plugged and unplugged devices asynchronously.
-bool eventually(const std::function<bool()> &cond,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(10000),
+bool eventually(const std::function<bool()> &cond, std::chrono::milliseconds limit = std::chrono::milliseconds(10000),
                 std::chrono::microseconds step = std::chrono::microseconds(20000));
 
 // The number of sensors the enumeration reports.

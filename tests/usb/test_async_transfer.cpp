@@ -49,7 +49,7 @@ protected:
     int m_dev = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(AsyncTransfer, CommandFrameIsSentWithItsProgressLines)
 {

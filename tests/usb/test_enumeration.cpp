@@ -18,7 +18,7 @@ std::vector<std::string> entries(const char *list, int size)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(DeviceId, PortPathsBecomeTwoUpperCaseHexDigitsEach)
 {
@@ -106,8 +106,7 @@ TEST_F(Enumeration, TwoSensorsCountTwoWithTwoEntries)
     EXPECT_EQ(ssUsblst(list, sizeof list, 0, 0), 2);
     auto ids = entries(list, sizeof list);
     std::sort(ids.begin(), ids.end());
-    EXPECT_EQ(ids, (std::vector<std::string>{"Vorlen.Usb.0x2541.0x2547.01",
-                                             "Vorlen.Usb.0x2541.0x2547.02.03"}));
+    EXPECT_EQ(ids, (std::vector<std::string>{"Vorlen.Usb.0x2541.0x2547.01", "Vorlen.Usb.0x2541.0x2547.02.03"}));
 }
 
 // The list is the caller's 128 bytes; sensors that do not fit are counted

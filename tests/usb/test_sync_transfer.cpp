@@ -32,7 +32,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(SyncTransfer, SendSplitsIntoFullPacketsAndAShortTail)
 {
