@@ -6,6 +6,7 @@
 #include <dbus/dbus.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,6 +48,11 @@ private:
     void withCaller(DBusMessage *call, std::function<void(const Caller &)> next);
     bool requireClaimer(DBusMessage *call);
     void requireAuth(DBusMessage *call, const Caller &caller, std::vector<std::string> actions, Done next);
+    // The guards of a call that changes one of the claimer's fingers: its
+    // finger argument, the claim, enroll authority, no run going, and a
+    // finger name fprintd knows. `next` gets the call, kept, and the name.
+    void withFingerToChange(DBusMessage *call, const char *usage,
+                            std::function<void(std::shared_ptr<DBusMessage>, const std::string &)> next);
     // The user a username argument names ("" is the caller), after the
     // setusername check for anybody else.
     void resolveUser(DBusMessage *call, const Caller &caller, const std::string &username,

@@ -51,52 +51,44 @@ void Device::verifyStart(DBusMessage *call)
 
 void Device::enrollStart(DBusMessage *call)
 {
-    const char *arg = nullptr;
-    if (!dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &arg, DBUS_TYPE_INVALID))
-        return replyError(conn_, call, DBUS_ERROR_INVALID_ARGS, "EnrollStart takes a finger name");
-    if (!requireClaimer(call))
-        return;
-    std::string finger = arg;
-    std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
-    requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep, finger] {
-        if (!holder_ || run_ != Run::None)
-            return replyError(conn_, keep.get(), ERR_ALREADY_IN_USE, "Device already in use");
-        if (!isFingerName(finger))
-            return replyError(conn_, keep.get(), ERR_INVALID_FINGER, "Invalid finger name");
-        run_ = Run::Enroll;
-        std::string user = holder_->user;
-        daemon_.listFingers(user, [this, keep, finger, user](bool ok, const std::vector<std::string> &names) {
-            if (!ok || !holder_) {
-                run_ = Run::None;
-                return replyError(conn_, keep.get(), ERR_INTERNAL, "cannot read the stored fingers");
-            }
-            enrollFinger_ = finger;
-            enrollAs_ = finger;
-            std::string temp = finger + REENROLL_SUFFIX;
-            std::vector<std::string> stale;
-            if (contains(names, temp))
-                stale.push_back(temp); // left by an enrollment that did not finish
-            std::size_t count = names.size() - stale.size();
-            if (contains(names, finger)) {
-                // Enrolling again keeps the old print until the new one is
-                // stored; at the limit there is no room for both.
-                if (count < MAX_FINGERS)
-                    enrollAs_ = temp;
-                else
-                    stale.push_back(finger);
-            } else if (count >= MAX_FINGERS) {
-                replyEmpty(conn_, keep.get());
-                started_ = true;
-                deliver({"enroll-data-full", true});
-                return;
-            }
-            auto begin = [this, keep, user] { startRun(keep.get(), Run::Enroll, "Enroll", {user, enrollAs_}, [] {}); };
-            deleteFingers(user, stale, begin, [this, keep] {
-                run_ = Run::None;
-                replyError(conn_, keep.get(), ERR_INTERNAL, "cannot make room for the finger");
+    withFingerToChange(
+        call, "EnrollStart takes a finger name", [this](std::shared_ptr<DBusMessage> keep, const std::string &finger) {
+            run_ = Run::Enroll;
+            std::string user = holder_->user;
+            daemon_.listFingers(user, [this, keep, finger, user](bool ok, const std::vector<std::string> &names) {
+                if (!ok || !holder_) {
+                    run_ = Run::None;
+                    return replyError(conn_, keep.get(), ERR_INTERNAL, "cannot read the stored fingers");
+                }
+                enrollFinger_ = finger;
+                enrollAs_ = finger;
+                std::string temp = finger + REENROLL_SUFFIX;
+                std::vector<std::string> stale;
+                if (contains(names, temp))
+                    stale.push_back(temp); // left by an enrollment that did not finish
+                std::size_t count = names.size() - stale.size();
+                if (contains(names, finger)) {
+                    // Enrolling again keeps the old print until the new one is
+                    // stored; at the limit there is no room for both.
+                    if (count < MAX_FINGERS)
+                        enrollAs_ = temp;
+                    else
+                        stale.push_back(finger);
+                } else if (count >= MAX_FINGERS) {
+                    replyEmpty(conn_, keep.get());
+                    started_ = true;
+                    deliver({"enroll-data-full", true});
+                    return;
+                }
+                auto begin = [this, keep, user] {
+                    startRun(keep.get(), Run::Enroll, "Enroll", {user, enrollAs_}, [] {});
+                };
+                deleteFingers(user, stale, begin, [this, keep] {
+                    run_ = Run::None;
+                    replyError(conn_, keep.get(), ERR_INTERNAL, "cannot make room for the finger");
+                });
             });
         });
-    });
 }
 
 void Device::startRun(DBusMessage *call, Run run, const char *member, std::vector<std::string> args, Done started)

@@ -88,29 +88,41 @@ void Device::deleteAll(DBusMessage *call, bool claimedUser)
     });
 }
 
-void Device::deleteOne(DBusMessage *call)
+void Device::withFingerToChange(DBusMessage *call, const char *usage,
+                                std::function<void(std::shared_ptr<DBusMessage>, const std::string &)> next)
 {
     const char *arg = nullptr;
     if (!dbus_message_get_args(call, nullptr, DBUS_TYPE_STRING, &arg, DBUS_TYPE_INVALID))
-        return replyError(conn_, call, DBUS_ERROR_INVALID_ARGS, "DeleteEnrolledFinger takes a finger name");
+        return replyError(conn_, call, DBUS_ERROR_INVALID_ARGS, usage);
     if (!requireClaimer(call))
         return;
     std::string finger = arg;
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
-    requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep, finger] {
+    requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep, finger, next] {
         if (!holder_ || run_ != Run::None)
             return replyError(conn_, keep.get(), ERR_ALREADY_IN_USE, "Device already in use");
         if (!isFingerName(finger))
             return replyError(conn_, keep.get(), ERR_INVALID_FINGER, "Invalid finger name");
-        std::string user = holder_->user;
-        daemon_.listFingers(user, [this, keep, user, finger](bool ok, const std::vector<std::string> &names) {
-            if (!ok || std::find(names.begin(), names.end(), finger) == names.end())
-                return replyError(conn_, keep.get(), ERR_NO_ENROLLED_PRINTS, "Fingerprint not enrolled");
-            deleteFingers(
-                user, {finger}, [this, keep] { replyEmpty(conn_, keep.get()); },
-                [this, keep] { replyError(conn_, keep.get(), ERR_PRINTS_NOT_DELETED, "Failed to delete the print"); });
-        });
+        next(keep, finger);
     });
+}
+
+void Device::deleteOne(DBusMessage *call)
+{
+    withFingerToChange(
+        call, "DeleteEnrolledFinger takes a finger name",
+        [this](std::shared_ptr<DBusMessage> keep, const std::string &finger) {
+            std::string user = holder_->user;
+            daemon_.listFingers(user, [this, keep, user, finger](bool ok, const std::vector<std::string> &names) {
+                if (!ok || std::find(names.begin(), names.end(), finger) == names.end())
+                    return replyError(conn_, keep.get(), ERR_NO_ENROLLED_PRINTS, "Fingerprint not enrolled");
+                deleteFingers(
+                    user, {finger}, [this, keep] { replyEmpty(conn_, keep.get()); },
+                    [this, keep] {
+                        replyError(conn_, keep.get(), ERR_PRINTS_NOT_DELETED, "Failed to delete the print");
+                    });
+            });
+        });
 }
 
 void Device::deleteFingers(const std::string &user, std::vector<std::string> names, Done ok, Done failed)
