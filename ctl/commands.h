@@ -35,4 +35,7 @@ int refuse(const std::string &why);
 // USER's fingers into `fingers`; on an error prints it and returns false
 // with `exitStatus` set.
 bool fingersOf(vlclient::Connection &conn, const std::string &user, std::vector<std::string> &fingers, int &exitStatus);
+// The same, refusing a user who has none: there is nothing to act on.
+bool someFingersOf(vlclient::Connection &conn, const std::string &user, std::vector<std::string> &fingers,
+                   int &exitStatus);
 bool contains(const std::vector<std::string> &names, const std::string &name);

@@ -51,6 +51,17 @@ bool fingersOf(vlclient::Connection &conn, const std::string &user, std::vector<
     return false;
 }
 
+bool someFingersOf(vlclient::Connection &conn, const std::string &user, std::vector<std::string> &fingers,
+                   int &exitStatus)
+{
+    if (!fingersOf(conn, user, fingers, exitStatus))
+        return false;
+    if (!fingers.empty())
+        return true;
+    exitStatus = noFingers(user);
+    return false;
+}
+
 bool contains(const std::vector<std::string> &names, const std::string &name)
 {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -76,10 +87,8 @@ int cmdList(vlclient::Connection &conn, const Args &args, const Options &)
 {
     std::vector<std::string> fingers;
     int status;
-    if (!fingersOf(conn, args[0], fingers, status))
+    if (!someFingersOf(conn, args[0], fingers, status))
         return status;
-    if (fingers.empty())
-        return noFingers(args[0]);
     for (const std::string &f : fingers)
         std::printf("%s\n", f.c_str());
     return 0;
@@ -90,10 +99,8 @@ int cmdDelete(vlclient::Connection &conn, const Args &args, const Options &)
     const std::string &user = args[0], &finger = args[1];
     std::vector<std::string> fingers;
     int status;
-    if (!fingersOf(conn, user, fingers, status))
+    if (!someFingersOf(conn, user, fingers, status))
         return status;
-    if (fingers.empty())
-        return noFingers(user);
     if (!contains(fingers, finger))
         return refuse(user + " has no finger named " + finger);
     vlclient::Error err;
@@ -108,10 +115,8 @@ int cmdDeleteAll(vlclient::Connection &conn, const Args &args, const Options &)
     const std::string &user = args[0];
     std::vector<std::string> fingers;
     int status;
-    if (!fingersOf(conn, user, fingers, status))
+    if (!someFingersOf(conn, user, fingers, status))
         return status;
-    if (fingers.empty())
-        return noFingers(user);
     vlclient::Error err;
     if (!conn.deleteAllFingers(user, err))
         return reportError(err);
