@@ -51,16 +51,15 @@ RenewResult renew_last_match(Template &out) {
     if (!m.valid) return RenewResult::no_match;
     m.valid = false;  // one renewal per match
     if (m.parts.score < params::kRenewMinScore) return RenewResult::too_weak;
-    // Only a capture placed on an enrolled view may join: a renewal placed
-    // on an earlier renewal could walk, match by match, off the enrolled
-    // finger and onto whoever matched it last.
-    if (m.stored.views[m.parts.view].origin != 0) return RenewResult::too_weak;
     out = m.stored;
     View &hit = out.views[m.parts.view];
     if (hit.hits < 0xFFFF) ++hit.hits;
-    // A capture of area already enrolled teaches nothing; the slots are kept
-    // for captures that widen what the next touch can land on.
-    if (new_area(m.probe, m.parts) < params::kRenewMinNewPx) return RenewResult::renewed;
+    // Only a capture placed on an enrolled view may join: a renewal placed
+    // on an earlier renewal could walk, match by match, off the enrolled
+    // finger and onto whoever matched it last. A capture of area already
+    // enrolled teaches nothing; the slots are kept for captures that widen
+    // what the next touch can land on. Either way the match counts.
+    if (hit.origin != 0 || new_area(m.probe, m.parts) < params::kRenewMinNewPx) return RenewResult::renewed;
     const int slot = renewal_slot(out);
     if (slot < 0) return RenewResult::too_weak;
     View &fresh = out.views[slot];
