@@ -447,8 +447,11 @@ class TestBurst:
             conn.close()
         assert_unharmed(daemon, outside)
         assert handled >= BURST, "%d of %d calls handled in %.0f s" % (handled, BURST, took)
-        # The queued burst is a few megabytes at most.
-        assert rss_after - rss_before < 64 * 1024, (rss_before, rss_after)
+        # The queued burst is a few megabytes at most. Under AddressSanitizer
+        # freed memory waits in its quarantine (256 MB), so RSS says nothing
+        # there; its leak check covers that run.
+        if "ASAN_OPTIONS" not in os.environ:
+            assert rss_after - rss_before < 64 * 1024, (rss_before, rss_after)
 
 
 def rss_kib(pid):
