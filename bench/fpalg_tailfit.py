@@ -277,8 +277,8 @@ def frr(gen, level, inclusive):
     return float(np.mean(gen < level) if inclusive else np.mean(gen <= level))
 
 
-def fmt(x, spec):
-    return "n/a" if x is None else format(x, spec)
+def fmt(x, layout):
+    return "n/a" if x is None else format(x, layout)
 
 
 def pct(x):

@@ -13,9 +13,9 @@ import dbus
 def main():
     bus = dbus.SystemBus()
     device = bus.get_object("net.reactivated.Fprint", "/net/reactivated/Fprint/Device/0")
-    for spec in sys.argv[1:]:
-        member, _, arg = spec.partition(":")
-        args = [arg] if ":" in spec else []
+    for call in sys.argv[1:]:
+        member, _, arg = call.partition(":")
+        args = [arg] if ":" in call else []
         try:
             device.get_dbus_method(member, "net.reactivated.Fprint.Device")(*args, timeout=30)
             print("reply", flush=True)
