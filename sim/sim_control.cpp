@@ -135,6 +135,8 @@ std::string dispatch(Testbed &tb, const std::string &line)
         model.clearWrites();
     } else if (cmd == "state") {
         return state(tb, dev);
+    } else if (cmd == "testbed") {
+        return "ok " + tb.rootDir();
     } else {
         return "err unknown command '" + cmd + "'";
     }

@@ -12,6 +12,8 @@
 //   commands             every OUT transfer so far: "ok N hex hex ..."
 //   clear-commands
 //   hold-writes on|off   OUT transfers stay pending while on
+//   testbed              "ok DIR": the testbed's root, UMOCKDEV_DIR for another
+//                        program (with libumockdev-preload) to reach the sensor
 //   state                "ok plugged=1 claimed=0 driver=0 capturing=0 finger=0 frames=0"
 #pragma once
 
