@@ -3,7 +3,8 @@
 #include "ctl/frame_stats.h"
 
 #include <algorithm>
-#include <cmath>
+
+#include "engine/finger_presence.h"
 
 namespace {
 
@@ -12,12 +13,6 @@ constexpr int SIDE = VL_IMG_SIDE;
 // about 1.5% of the range): well above a bare sensor's noise.
 constexpr int RIDGE_DEPTH = 64;
 constexpr int RIDGE_RADIUS = 4; // 9 x 9 neighbourhood
-constexpr int BLOCK = 8;
-// A block with a finger on it has ridges and valleys: a spread of samples
-// (standard deviation) that noise and smooth background shading do not reach.
-constexpr double TEXTURE_STDDEV = 120.0;
-// A finger is on the sensor when this share of the window shows texture.
-constexpr double FINGER_COVERAGE = 0.25;
 
 } // namespace
 
@@ -53,24 +48,9 @@ FrameStats frameStats(const uint16_t *samples)
     }
     s.ridgeShare = static_cast<double>(ridge) / VL_IMG_PIXELS;
 
-    int textured = 0;
-    const int blocks = (SIDE / BLOCK) * (SIDE / BLOCK);
-    for (int by = 0; by < SIDE; by += BLOCK) {
-        for (int bx = 0; bx < SIDE; bx += BLOCK) {
-            double bsum = 0, bsq = 0;
-            for (int y = by; y < by + BLOCK; ++y)
-                for (int x = bx; x < bx + BLOCK; ++x) {
-                    const double v = samples[y * SIDE + x];
-                    bsum += v;
-                    bsq += v * v;
-                }
-            const double n = BLOCK * BLOCK;
-            const double var = bsq / n - (bsum / n) * (bsum / n);
-            if (std::sqrt(std::max(0.0, var)) >= TEXTURE_STDDEV)
-                ++textured;
-        }
-    }
-    s.coverage = static_cast<double>(textured) / blocks;
-    s.fingerPresent = s.coverage >= FINGER_COVERAGE;
+    // The daemon's own test, so that "finger no" means the daemon would not
+    // take this frame either.
+    s.coverage = fingerCoverage(samples);
+    s.fingerPresent = fingerPresent(samples);
     return s;
 }

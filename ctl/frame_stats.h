@@ -13,7 +13,8 @@ struct FrameStats {
     // Share (0..1) of pixels clearly darker than their neighbourhood: ridges
     // are dark on this sensor's light background.
     double ridgeShare = 0;
-    // Share (0..1) of the window's 8 x 8 blocks that carry ridge texture.
+    // Share (0..1) of the window's 8 x 8 blocks that carry ridge texture, as
+    // the daemon measures it before it makes a template.
     double coverage = 0;
     bool fingerPresent = false;
 };
