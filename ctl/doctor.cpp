@@ -63,8 +63,7 @@ void checkSensor(Report &r)
     char list[SS_DEV_LIST_SIZE] = {};
     const int count = ssUsblst(list, sizeof list, VL_SENSOR_VID, VL_SENSOR_PID);
     if (count <= 0) {
-        r.line(false, "sensor", "no USB device 2541:2547 found",
-               "plug the sensor in; lsusb -d 2541:2547 must list it");
+        r.line(false, "sensor", "no USB device 2541:2547 found", "plug the sensor in; lsusb -d 2541:2547 must list it");
         return;
     }
     std::string text = std::string("present: ") + list + (count > 1 ? " (and more)" : "");
@@ -189,8 +188,8 @@ void checkLog(Report &r, const std::string &path)
         r.line(true, "log", path + " not written yet (the daemon makes it when it starts)");
         return;
     }
-    const std::string text =
-        path + ", mode " + octal(st.st_mode) + ", owner uid " + std::to_string(st.st_uid) + ", group " + groupName(st.st_gid);
+    const std::string text = path + ", mode " + octal(st.st_mode) + ", owner uid " + std::to_string(st.st_uid) +
+                             ", group " + groupName(st.st_gid);
     // It names who verified and when.
     if ((st.st_mode & 0007) != 0 || (st.st_mode & 0022) != 0 || st.st_uid != 0)
         r.line(false, "log", text + ": others may read or write it",
@@ -222,9 +221,10 @@ void checkPam(Report &r)
     else if (ours)
         r.line(true, "pam", "the vorl2547 profile is enabled");
     else
-        r.line(true, "pam", std::string("the vorl2547 profile is ") +
-                                (installed ? "not enabled (sudo pam-auth-update turns it on)" : "not installed") +
-                                (fprintd ? "; pam_fprintd is on" : ""));
+        r.line(true, "pam",
+               std::string("the vorl2547 profile is ") +
+                   (installed ? "not enabled (sudo pam-auth-update turns it on)" : "not installed") +
+                   (fprintd ? "; pam_fprintd is on" : ""));
 }
 
 // Processes named fprintd: the stock daemon, which would fight the front end
@@ -254,8 +254,9 @@ void checkFrontend(Report &r, int timeoutMs)
     const NameProbe p = probeName(FPRINT_NAME, timeoutMs);
     const std::vector<unsigned> stock = stockFprintd();
     if (!stock.empty()) {
-        r.line(false, "fprintd", "a stock fprintd is running (pid " + std::to_string(stock[0]) +
-                                     ") and fights the front end for " + FPRINT_NAME + " and the sensor",
+        r.line(false, "fprintd",
+               "a stock fprintd is running (pid " + std::to_string(stock[0]) + ") and fights the front end for " +
+                   FPRINT_NAME + " and the sensor",
                "sudo systemctl stop fprintd && sudo apt install ./vorl2547-fprintd_*.deb (it replaces fprintd)");
         return;
     }
@@ -267,13 +268,13 @@ void checkFrontend(Report &r, int timeoutMs)
             r.line(false, "fprintd", std::string(FPRINT_NAME) + " is owned by " + exe + ", not vorl2547-fprintd",
                    "stop that program; 'apt install ./vorl2547-fprintd_*.deb' gives the name to the front end");
         else
-            r.line(true, "fprintd", std::string("vorl2547-fprintd owns ") + FPRINT_NAME + " (pid " +
-                                        std::to_string(p.pid) + ")");
+            r.line(true, "fprintd",
+                   std::string("vorl2547-fprintd owns ") + FPRINT_NAME + " (pid " + std::to_string(p.pid) + ")");
         return;
     }
-    r.line(true, "fprintd", access(FRONTEND_EXE, X_OK) == 0
-                                ? "vorl2547-fprintd is installed and starts on a desktop's first call"
-                                : "vorl2547-fprintd is not installed (only desktops need it)");
+    r.line(true, "fprintd",
+           access(FRONTEND_EXE, X_OK) == 0 ? "vorl2547-fprintd is installed and starts on a desktop's first call"
+                                           : "vorl2547-fprintd is not installed (only desktops need it)");
 }
 
 } // namespace

@@ -31,9 +31,8 @@ void IoctlLog::reaped(bool noDelay, const usbdevfs_urb &urb, const uint8_t *data
 {
     std::lock_guard<std::mutex> guard(m_lock);
     fprintf(m_file, "%s 0 %u %u %d %u %d %d %d ", noDelay ? "USBDEVFS_REAPURBNDELAY" : "USBDEVFS_REAPURB",
-            static_cast<unsigned>(urb.type),
-            static_cast<unsigned>(urb.endpoint), urb.status, urb.flags, urb.buffer_length, urb.actual_length,
-            urb.error_count);
+            static_cast<unsigned>(urb.type), static_cast<unsigned>(urb.endpoint), urb.status, urb.flags,
+            urb.buffer_length, urb.actual_length, urb.error_count);
     const int length = (urb.endpoint & 0x80) ? urb.actual_length : urb.buffer_length;
     for (int i = 0; data && i < length; ++i)
         fprintf(m_file, "%02X", data[i]);

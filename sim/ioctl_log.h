@@ -29,9 +29,9 @@ public:
     // The capabilities libusb asks for when it opens the device; written once.
     void capabilities(uint32_t caps);
     // A URB as reaped (with USBDEVFS_REAPURB or, as libusb does,
-    // USBDEVFS_REAPURBNDELAY: a replay answers only the request recorded): IN URBs with the actual_length bytes received, OUT
-    // URBs with every byte sent. Each line is flushed at once, so a log cut
-    // short by a kill still replays up to there.
+    // USBDEVFS_REAPURBNDELAY: a replay answers only the request recorded): IN URBs with the actual_length bytes
+    // received, OUT URBs with every byte sent. Each line is flushed at once, so a log cut short by a kill still replays
+    // up to there.
     void reaped(bool noDelay, const usbdevfs_urb &urb, const uint8_t *data);
 
 private:

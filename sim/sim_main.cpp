@@ -172,10 +172,14 @@ int waitStopped(pid_t child)
 int main(int argc, char **argv)
 {
     static const option options[] = {
-        {"socket", required_argument, nullptr, 's'}, {"ctl", required_argument, nullptr, 'c'},
-        {"ports", required_argument, nullptr, 'p'},  {"extra-sensor", required_argument, nullptr, 'e'},
-        {"unplugged", no_argument, nullptr, 'u'},    {"kernel-driver", no_argument, nullptr, 'k'},
-        {"record", required_argument, nullptr, 'r'}, {"help", no_argument, nullptr, 'h'},
+        {"socket", required_argument, nullptr, 's'},
+        {"ctl", required_argument, nullptr, 'c'},
+        {"ports", required_argument, nullptr, 'p'},
+        {"extra-sensor", required_argument, nullptr, 'e'},
+        {"unplugged", no_argument, nullptr, 'u'},
+        {"kernel-driver", no_argument, nullptr, 'k'},
+        {"record", required_argument, nullptr, 'r'},
+        {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
     std::string socketPath;
