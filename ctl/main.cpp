@@ -11,6 +11,7 @@
 
 #include "client/client.h"
 #include "ctl/commands.h"
+#include "ctl/device_commands.h"
 
 namespace {
 
@@ -28,6 +29,9 @@ void usage(FILE *out)
                "  delete USER FINGER              delete one finger\n"
                "  delete-all USER                 delete all of USER's fingers\n"
                "  rename USER FINGER NEWNAME      rename a finger\n"
+               "  capture [--count N] --out FILE  (root) N frames straight from the sensor into FILE\n"
+               "                                  (.pgm or .png, 12-bit samples) with an 8-bit preview\n"
+               "  doctor                          check the sensor, the daemon and the installation\n"
                "\n"
                "Options:\n"
                "  -t, --timeout SECONDS  how long to wait for each answer of the daemon (default 10)\n"
@@ -131,6 +135,11 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
     const char *name = argv[optind];
+    // These two work without the daemon, so they open no connection here.
+    if (std::strcmp(name, "capture") == 0)
+        return cmdCapture(argc - optind, argv + optind);
+    if (std::strcmp(name, "doctor") == 0)
+        return cmdDoctor(argc - optind, argv + optind, timeoutS);
     for (const Command &c : COMMANDS) {
         if (std::strcmp(c.name, name) != 0)
             continue;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/alg/fpalg.h"
+#include "engine/finger_presence.h"
 #include "log/log.h"
 #include "protocol/sensor_frames.h"
 
@@ -33,8 +34,15 @@ int CreateFingerPrintMinutiae(const uint8_t *frame, uint8_t *feature, uint8_t *c
     std::memset(countRecord, 0, 10);
     std::memset(countRecord + 36, 0, 4);
 
-    // The library takes the top 10 of the sensor's 12 bits.
     unpackFrame(frame, m_samples);
+    // No template from a bare sensor: the same answer as the library gives
+    // for a blank image, so enrollment waits for the next touch and
+    // verification asks for one.
+    if (!fingerPresent(m_samples)) {
+        vllogstr("no finger on the frame");
+        return 0;
+    }
+    // The library takes the top 10 of the sensor's 12 bits.
     for (int n = 0; n < VL_IMG_PIXELS; ++n)
         m_image_buf_16[n] = static_cast<uint16_t>(m_samples[n] >> 2);
     return FpAlg_CreateTemplate16(m_image_buf_16, m_opImage, VL_IMG_SIDE, VL_IMG_SIDE, feature, countRecord);

@@ -28,3 +28,13 @@ BENCH_STEPS += bench-fpalg-calib
 # the score scale's knots with their uncertainty, and leave-one-set-out.
 bench-fpalg-calib: build
 	bench/fpalg_calib.sh $(abspath $(BUILD)) $(SHARED)
+
+BENCH_STEPS += bench-column-noise
+.PHONY: bench-column-noise
+# Accuracy against the sensor's column noise (the emulated sensor's real-sensor
+# artefacts, the daemon's no-finger gate and its enrollment and threshold):
+# a table, $(BUILD)/bench/column_noise.csv and the figure column_noise.png.
+bench-column-noise: build
+	mkdir -p $(BUILD)/bench
+	$(BUILD)/sim/column-noise-bench --out $(BUILD)/bench/column_noise.csv
+	/usr/bin/python3 bench/column_noise_plot.py $(BUILD)/bench/column_noise.csv $(BUILD)/bench/column_noise.png

@@ -24,9 +24,26 @@ void SensorModel::hostWrote(const uint8_t *bytes, size_t length)
 
 std::vector<uint8_t> SensorModel::nextFrameLocked()
 {
-    if (m_source)
-        return m_source(m_sourceFrames++);
-    return m_frame;
+    std::vector<uint8_t> frame = m_source ? m_source(m_sourceFrames++) : m_frame;
+    if (m_artefacts.any() && frame.size() == VL_FRAME_SIZE) {
+        uint16_t samples[VL_IMG_PIXELS];
+        unpackFrame(frame.data(), samples);
+        m_artefacts.apply(samples, m_framesSent);
+        packFrame(samples, frame.data());
+    }
+    return frame;
+}
+
+void SensorModel::setArtefacts(const Artefacts &artefacts)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_artefacts = artefacts;
+}
+
+Artefacts SensorModel::artefacts() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_artefacts;
 }
 
 InReply SensorModel::pollIn(size_t maxLength)

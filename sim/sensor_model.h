@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/sensor_artefacts.h"
+
 namespace sim {
 
 using Clock = std::chrono::steady_clock;
@@ -39,6 +41,9 @@ public:
     void placeFrame(std::vector<uint8_t> frame);
     void placeSource(FrameSource source);
     void lift();
+    // Real-sensor artefacts on every frame sent from now on.
+    void setArtefacts(const Artefacts &artefacts);
+    Artefacts artefacts() const;
     void delayNextFrame(int ms);
     void failNextCapture(Fault fault);
     // Raw bytes for the IN endpoint, sent ahead of anything else.
@@ -68,6 +73,7 @@ private:
     Fault m_fault = Fault::None;
     int m_framesSent = 0;
     bool m_holdWrites = false;
+    Artefacts m_artefacts;
 };
 
 } // namespace sim

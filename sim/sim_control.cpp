@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fpgen.h"
+#include "protocol/sensor_frames.h"
 #include "sim/frame_image.h"
 
 namespace sim {
@@ -96,6 +97,19 @@ std::string dispatch(Testbed &tb, const std::string &line)
         placeGenerated(model, args);
     } else if (cmd == "lift") {
         model.lift();
+    } else if (cmd == "place-empty") {
+        // The bare sensor: nothing on it but what the artefacts add.
+        std::vector<uint16_t> white(VL_IMG_PIXELS, 4095);
+        std::vector<uint8_t> frame(VL_FRAME_SIZE);
+        packFrame(white.data(), frame.data());
+        model.placeFrame(frame);
+    } else if (cmd == "artefacts") {
+        std::string rest;
+        std::getline(args, rest);
+        Artefacts a = model.artefacts();
+        parseArtefacts(rest, a);
+        model.setArtefacts(a);
+        return "ok " + a.describe();
     } else if (cmd == "delay") {
         model.delayNextFrame(intArg(args, "milliseconds"));
     } else if (cmd == "fault") {
@@ -135,6 +149,8 @@ std::string dispatch(Testbed &tb, const std::string &line)
         model.clearWrites();
     } else if (cmd == "state") {
         return state(tb, dev);
+    } else if (cmd == "testbed") {
+        return "ok " + tb.rootDir();
     } else {
         return "err unknown command '" + cmd + "'";
     }

@@ -3,7 +3,7 @@
 // to such a socket and prints the answer.
 //
 //   vorl2547-sim --socket PATH [--ports 1.4.2] [--unplugged] [--kernel-driver]
-//                [--extra-sensor PORTS] -- PROGRAM [ARGS...]
+//                [--extra-sensor PORTS] [--record DIR] -- PROGRAM [ARGS...]
 //   vorl2547-sim --ctl PATH COMMAND [ARGS...]
 #include <getopt.h>
 #include <poll.h>
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,9 @@ void onStopSignal(int sig) { s_stopSignal = sig; }
 void usage(FILE *out = stderr)
 {
     fprintf(out, "usage: vorl2547-sim --socket PATH [--ports P.P..] [--unplugged] [--kernel-driver]\n"
-                 "                    [--extra-sensor P.P..] -- PROGRAM [ARGS...]\n"
+                 "                    [--extra-sensor P.P..] [--record DIR] -- PROGRAM [ARGS...]\n"
+                 "  --record DIR: the sensor's description (DIR/device.umockdev) and every URB\n"
+                 "  the program gets back (DIR/sensor.ioctl), as umockdev records a real device\n"
                  "       vorl2547-sim --ctl PATH COMMAND [ARGS...]\n");
 }
 
@@ -111,6 +114,24 @@ void serveOne(int listenFd, sim::Testbed &testbed)
     close(fd);
 }
 
+bool startRecording(sim::Testbed &testbed, const std::string &dir)
+{
+    const int dev = testbed.firstSensor();
+    const std::string description = dir + "/device.umockdev";
+    FILE *f = fopen(description.c_str(), "w");
+    if (dev < 0 || !f || fputs(testbed.description(dev).c_str(), f) < 0 || fclose(f) != 0) {
+        fprintf(stderr, "vorl2547-sim: cannot write %s\n", description.c_str());
+        return false;
+    }
+    try {
+        testbed.record(dev, std::make_shared<sim::IoctlLog>(dir + "/sensor.ioctl", testbed.devNode(dev)));
+    } catch (const std::exception &e) {
+        fprintf(stderr, "vorl2547-sim: %s\n", e.what());
+        return false;
+    }
+    return true;
+}
+
 pid_t startProgram(char **argv)
 {
     std::string preload = "libumockdev-preload.so.0";
@@ -151,16 +172,22 @@ int waitStopped(pid_t child)
 int main(int argc, char **argv)
 {
     static const option options[] = {
-        {"socket", required_argument, nullptr, 's'}, {"ctl", required_argument, nullptr, 'c'},
-        {"ports", required_argument, nullptr, 'p'},  {"extra-sensor", required_argument, nullptr, 'e'},
-        {"unplugged", no_argument, nullptr, 'u'},    {"kernel-driver", no_argument, nullptr, 'k'},
-        {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0},
+        {"socket", required_argument, nullptr, 's'},
+        {"ctl", required_argument, nullptr, 'c'},
+        {"ports", required_argument, nullptr, 'p'},
+        {"extra-sensor", required_argument, nullptr, 'e'},
+        {"unplugged", no_argument, nullptr, 'u'},
+        {"kernel-driver", no_argument, nullptr, 'k'},
+        {"record", required_argument, nullptr, 'r'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
     };
     std::string socketPath;
     std::string ctlPath;
+    std::string recordDir;
     std::vector<sim::DeviceDesc> devices(1);
     int opt;
-    while ((opt = getopt_long(argc, argv, "+s:c:p:e:ukh", options, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, "+s:c:p:e:ukr:h", options, nullptr)) != -1) {
         switch (opt) {
         case 's': socketPath = optarg; break;
         case 'c': ctlPath = optarg; break;
@@ -181,6 +208,7 @@ int main(int argc, char **argv)
         }
         case 'u': devices[0].plugged = false; break;
         case 'k': devices[0].kernelDriver = true; break;
+        case 'r': recordDir = optarg; break;
         case 'h': usage(stdout); return 0;
         default: usage(); return 2;
         }
@@ -194,6 +222,9 @@ int main(int argc, char **argv)
 
     // First, before any thread: the testbed sets UMOCKDEV_DIR.
     sim::Testbed testbed(devices);
+
+    if (!recordDir.empty() && !startRecording(testbed, recordDir))
+        return 2;
 
     sockaddr_un addr;
     const int listenFd = unixSocket(socketPath, addr);

@@ -24,6 +24,7 @@ struct Testbed::Impl {
 
     UMockdevTestbed *testbed = nullptr;
     std::map<std::vector<int>, int> hubs; // port path -> devnum
+    std::map<std::vector<int>, std::string> hubRecords;
     std::vector<Entry> devices;
     int nextDevnum = 1;
     mutable std::mutex lock;
@@ -47,7 +48,8 @@ struct Testbed::Impl {
             ensureHub(std::vector<int>(ports.begin(), ports.end() - 1), announce);
         const int devnum = nextDevnum++;
         hubs[ports] = devnum;
-        addRecord(deviceRecord(ports, devnum, 0, 0));
+        hubRecords[ports] = deviceRecord(ports, devnum, 0, 0);
+        addRecord(hubRecords[ports]);
         if (announce)
             umockdev_testbed_uevent(testbed, ("/sys" + sysfsPath(ports)).c_str(), "add");
     }
@@ -223,6 +225,35 @@ bool Testbed::interfaceClaimed(int device) const
     std::lock_guard<std::mutex> guard(m->lock);
     const Impl::Entry &e = m->at(device);
     return e.usbfs && e.usbfs->interfaceClaimed();
+}
+
+std::string Testbed::description(int device) const
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    const Impl::Entry &e = const_cast<Impl &>(*m).at(device);
+    std::string out;
+    for (size_t n = 0; n < e.desc.ports.size(); ++n) {
+        const auto hub = m->hubRecords.find(std::vector<int>(e.desc.ports.begin(), e.desc.ports.begin() + n));
+        if (hub != m->hubRecords.end())
+            out += hub->second + "\n";
+    }
+    return out + e.record;
+}
+
+std::string Testbed::devNode(int device) const
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    const Impl::Entry &e = const_cast<Impl &>(*m).at(device);
+    return e.usbfs ? e.usbfs->devNode() : devNodePath(e.devnum);
+}
+
+void Testbed::record(int device, std::shared_ptr<IoctlLog> log)
+{
+    std::lock_guard<std::mutex> guard(m->lock);
+    Impl::Entry &e = m->at(device);
+    if (!e.usbfs)
+        throw std::invalid_argument("device is not a sensor");
+    e.usbfs->record(std::move(log));
 }
 
 std::string Testbed::rootDir() const

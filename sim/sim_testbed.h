@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "protocol/sensor_ids.h"
+#include "sim/ioctl_log.h"
 #include "sim/sensor_model.h"
 
 namespace sim {
@@ -53,6 +54,13 @@ public:
     bool kernelDriverBound(int device) const;
     bool interfaceClaimed(int device) const;
     std::string rootDir() const;
+    // The device's description in umockdev's record format (the hubs on
+    // its port path, then the device), as umockdev-record writes it of a
+    // real device; and its device node.
+    std::string description(int device) const;
+    std::string devNode(int device) const;
+    // Writes every URB the host gets back from the device to log.
+    void record(int device, std::shared_ptr<IoctlLog> log);
 
 private:
     struct Impl;

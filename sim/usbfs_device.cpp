@@ -61,6 +61,12 @@ void SensorDevice::setPlugged(bool plugged)
     }
 }
 
+void SensorDevice::record(std::shared_ptr<IoctlLog> log)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_log = std::move(log);
+}
+
 bool SensorDevice::plugged() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -122,6 +128,8 @@ bool SensorDevice::handle(UMockdevIoctlClient *client)
         UMockdevIoctlData *caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), nullptr);
         *reinterpret_cast<guint32 *>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                                    USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+        if (m_log)
+            m_log->capabilities(*reinterpret_cast<guint32 *>(caps->data));
         succeed(client);
         umockdev_ioctl_data_unref(caps);
         return TRUE;
@@ -263,6 +271,11 @@ bool SensorDevice::answerUrb(Urb &u, UMockdevIoctlClient *client, UMockdevIoctlD
     }
     urb->status = status;
     urb->actual_length = actual;
+    // A discarded URB (a timeout or a cancel) says when, not what: a replay
+    // answers at once, so it is left out of the recording.
+    if (m_log && !u.discarded)
+        m_log->reaped(umockdev_ioctl_client_get_request(client) == USBDEVFS_REAPURBNDELAY, *urb,
+                      static_cast<const uint8_t *>(urb->buffer));
     UMockdevIoctlData *slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr);
     umockdev_ioctl_data_set_ptr(slot, 0, u.data);
     succeed(client);

@@ -5,10 +5,12 @@
 
 #include <umockdev.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "sim/ioctl_log.h"
 #include "sim/sensor_model.h"
 
 namespace sim {
@@ -23,6 +25,8 @@ public:
     SensorModel &model() { return m_model; }
 
     void setPlugged(bool plugged);
+    // Every URB the host gets back from now on is also written to log.
+    void record(std::shared_ptr<IoctlLog> log);
     bool plugged() const;
     bool kernelDriverBound() const;
     bool interfaceClaimed() const;
@@ -55,6 +59,7 @@ private:
     bool m_driverBound;
     UMockdevIoctlClient *m_claimOwner = nullptr;
     std::vector<Urb> m_urbs;
+    std::shared_ptr<IoctlLog> m_log;
 };
 
 } // namespace sim
