@@ -166,7 +166,7 @@ def verify_result_ms(stack, user, place):
                 raise RuntimeError("fprintd-verify never started capturing")
             time.sleep(0.002)
         t0 = time.monotonic()
-        stack.sensor(*place)
+        sensor_says(stack.sensor.socket, " ".join(map(str, place)))
         line = ""
         while "Verify result:" not in line:
             ready, _, _ = select.select([proc.stdout], [], [], 15)
@@ -196,7 +196,7 @@ def daemon_result_ms(address, sensor, user, place):
         while sensor.state()["capturing"] != "1":
             time.sleep(0.002)
         t0 = time.monotonic()
-        sensor(*place)
+        sensor_says(sensor.socket, " ".join(map(str, place)))
         ctx = GLib.MainContext.default()
         deadline = t0 + 15
         while not got and time.monotonic() < deadline:
@@ -217,12 +217,12 @@ def frontend(trials):
     try:
         for finger, generated in FINGERS:
             stack.enroll("alice", finger, generated)
-        through_frontend, daemon_only, results = [], [], set()
+        through_frontend, daemon_only, results = [], [], {}
         for t in range(trials):
             _, generated = FINGERS[t % len(FINGERS)]
             ms, line = verify_result_ms(stack, "alice", ("place-finger", generated, UNSEEN + t))
             through_frontend.append(ms)
-            results.add(line)
+            results[line] = results.get(line, 0) + 1
             ms, _ = daemon_result_ms(stack.address, stack.sensor, "alice",
                                      ("place-finger", generated, UNSEEN + 100 + t))
             daemon_only.append(ms)
@@ -232,7 +232,9 @@ def frontend(trials):
     print("a verification naming its user, 3 fingers enrolled, frame arrival to the result:")
     print("  fprintd-verify alice (front end)  " + summary(through_frontend))
     print("  the daemon's VerifyUser signal    " + summary(daemon_only))
-    print("  results seen: %s" % ", ".join(sorted(results)))
+    # A touch the library does not recognise is answered with a retry: that
+    # answer is timed too.
+    print("  first answers: %s" % ", ".join("%s x%d" % (k.split(": ", 1)[-1], n) for k, n in sorted(results.items())))
     print("  goal: at most 40 ms through fprintd-verify -- %s"
           % ("met" if statistics.median(through_frontend) <= 40 else "NOT met"))
 

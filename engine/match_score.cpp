@@ -46,17 +46,8 @@ struct Filter {
     }
 };
 
-// Writes the renewed template over the matched file, if the library renewed
-// it and the file is still there. A failure leaves the old template in place.
-void renewTemplate(const char *path)
-{
-    int16_t o1, o2, o3;
-    if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) != 0)
-        return;
-    std::lock_guard lock(templateFileLock());
-    if (access(path, F_OK) == 0)
-        writeTemplateAtomic(path, m_opFeatureOut, FPALG_TEMPLATE_SIZE);
-}
+// The file of the last match, until it is renewed. Worker thread only.
+char s_matchedPath[VL_PATH_SIZE];
 
 // The templates of one user directory that pass the filter, in directory
 // order; the directory's template count is the result (negative: missing).
@@ -153,9 +144,7 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
                 continue;
             }
             fingerOf(t.file, matchedFinger);
-            // Renewed right after its own score: the library renews the
-            // template it scored last above the threshold.
-            renewTemplate(path);
+            std::memcpy(s_matchedPath, path, sizeof path);
             noteMatch(t);
             return VL_MATCH_FOUND;
         }
@@ -167,4 +156,17 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
     if (total == 0)
         return VL_NO_TEMPLATE;
     return filter.any ? best : (candidates.empty() || firstOnly ? VL_NO_FINGER : best);
+}
+
+void vlRenewMatchedTemplate()
+{
+    if (s_matchedPath[0] == '\0')
+        return;
+    int16_t o1, o2, o3;
+    if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) == 0) {
+        std::lock_guard lock(templateFileLock());
+        if (access(s_matchedPath, F_OK) == 0)
+            writeTemplateAtomic(s_matchedPath, m_opFeatureOut, FPALG_TEMPLATE_SIZE);
+    }
+    s_matchedPath[0] = '\0';
 }

@@ -19,7 +19,12 @@ struct MatchScope {
 
 // Extracts the probe from the capture ring and compares it with every stored
 // template in scope, the likeliest first (see match_order.h). On a match the
-// template is renewed in its file, the user id is copied into matchedId and
-// the finger's name into matchedFinger (empty when it does not fit), and the
-// result is 100.
+// user id is copied into matchedId and the finger's name into matchedFinger
+// (empty when it does not fit), and the result is 100.
 int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matchedFinger)[64]);
+
+// Renews the template of the last match in its file, if the library renews
+// it and the file is still there; a failure leaves the old template. Called
+// once the match is announced, before any other comparison: the library
+// renews the template it scored last above the threshold.
+void vlRenewMatchedTemplate();

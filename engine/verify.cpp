@@ -45,6 +45,10 @@ bool verifyFrame(int tries, int &ret)
             _vllog("verify ok %s finger %s", shown, vllogEscape(m_matchedFinger, shownFinger, sizeof shownFinger));
             vlSigVerifyMatch(m_usrname, m_matchedFinger);
         }
+        // The answer is out; the renewal (a write flushed to disk) need not
+        // hold it up. A new run waits for it instead of being refused.
+        workerAnswered();
+        vlRenewMatchedTemplate();
         return true;
     }
     _vllog("verify continew %d", ret);

@@ -8,7 +8,7 @@ import subprocess
 
 import pytest
 
-from conftest import call
+from conftest import call, wait_until
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: F401  (fixtures)
 from status_signals import StatusRecorder
 
@@ -86,7 +86,8 @@ class TestVerifyUser:
         sensor("place-finger", ALICE, UNSEEN)
         assert verify_user(bus, signals, "alice", "any")[-1] == \
             (VERIFY, "alice", 0, "{finger:right-index}")
-        assert stamp(daemon, "alice", "right-index") != alice
+        # Renewed once the answer is out.
+        assert wait_until(lambda: stamp(daemon, "alice", "right-index") != alice, 5)
         assert stamp(daemon, "bob", "left") == bob
 
     def test_a_touch_of_another_users_finger_renews_nobodys_template(self, bus, daemon, sensor,
