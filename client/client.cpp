@@ -149,6 +149,11 @@ bool Connection::stopEnroll(Error &err) { return callStrings("StopEnroll", {}, e
 
 bool Connection::verify(const std::string &finger, Error &err) { return startRun("Verify", {finger}, err); }
 
+bool Connection::verifyUser(const std::string &id, const std::string &finger, Error &err)
+{
+    return startRun("VerifyUser", {id, finger}, err);
+}
+
 bool Connection::stopVerify(Error &err) { return callStrings("StopVerify", {}, err); }
 
 bool Connection::deleteFinger(const std::string &id, const std::string &finger, Error &err)

@@ -44,15 +44,16 @@ struct Status {
     std::string id;
     int32_t status = 0;
     std::string text;
-    int progress = -1; // N of "{progress:N}", else -1
-    int subcode = -1;  // K of "{subcode:K}", else -1
+    int progress = -1;  // N of "{progress:N}", else -1
+    int subcode = -1;   // K of "{subcode:K}", else -1
+    std::string finger; // NAME of "{finger:NAME}": the finger of a VerifyUser match
 
     // A step of a run that goes on: progress of an enrollment, a capture
     // without a match of a verification.
     bool isStep() const { return enroll ? status == ENROLL_STEP : status == VERIFY_RETRY; }
 };
 
-// Decodes "{progress:N}" and "{subcode:K}" into s.
+// Decodes "{progress:N}", "{subcode:K}" and "{finger:NAME}" into s.
 void decodeText(Status &s);
 
 // Words a person understands for a status signal.
@@ -83,6 +84,9 @@ public:
     bool enroll(const std::string &id, const std::string &finger, Error &err);
     bool stopEnroll(Error &err);
     bool verify(const std::string &finger, Error &err);
+    // A verification against id's fingers only ("any" or one finger's name);
+    // its match carries the finger that matched.
+    bool verifyUser(const std::string &id, const std::string &finger, Error &err);
     bool stopVerify(Error &err);
     bool deleteFinger(const std::string &id, const std::string &finger, Error &err);
     bool deleteAllFingers(const std::string &id, Error &err);

@@ -17,6 +17,9 @@ void decodeText(Status &s)
         s.progress = n;
     else if (std::sscanf(s.text.c_str(), "{subcode:%d%c", &n, &tail) == 2 && tail == '}')
         s.subcode = n;
+    else if (const std::size_t prefix = std::strlen(VERIFY_FINGER_TEXT);
+             s.text.size() > prefix + 1 && s.text.compare(0, prefix, VERIFY_FINGER_TEXT) == 0 && s.text.back() == '}')
+        s.finger = s.text.substr(prefix, s.text.size() - prefix - 1);
 }
 
 namespace {
@@ -43,7 +46,8 @@ std::string describeEnroll(const Status &s)
 std::string describeVerify(const Status &s)
 {
     switch (s.status) {
-    case VERIFY_MATCH: return "finger identified as " + s.id;
+    case VERIFY_MATCH:
+        return s.finger.empty() ? "finger identified as " + s.id : "finger identified as " + s.id + "'s " + s.finger;
     case VERIFY_NO_MATCH: return "no match: the finger is not enrolled";
     case VERIFY_ENDED: return "nothing to compare with (no finger enrolled), or the verification was stopped";
     case VERIFY_RETRY:
@@ -68,6 +72,8 @@ constexpr Words DAEMON_REFUSALS[] = {
      "name is not acceptable (empty, too long, '.', '..' or with a '/')"},
     {"Verify fail.", "the daemon refused the verification: another enrollment or verification is running, "
                      "or the finger name is not acceptable"},
+    {"VerifyUser fail.", "the daemon refused the verification: another enrollment or verification is running, "
+                         "or the user or finger name is not acceptable"},
     {"DeleteFinger fail.", "no such finger"},
     {"RenameFinger fail.", "cannot rename: no such finger, or the new name is taken or not acceptable"},
     {"ListFingers fail.", "cannot list the fingers"},

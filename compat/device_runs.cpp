@@ -41,9 +41,9 @@ void Device::verifyStart(DBusMessage *call)
                 run_ = Run::None;
                 return replyError(conn_, keep.get(), ERR_NO_ENROLLED_PRINTS, "No enrolled prints for this user");
             }
-            // The daemon's finger filter is not per user, so it looks at every
-            // finger and the claimed user is checked on the result.
-            startRun(keep.get(), Run::Verify, "Verify", {"any"},
+            // The daemon compares this user's fingers only (the named one, or
+            // all of them for "any"): nobody else's template is read or renewed.
+            startRun(keep.get(), Run::Verify, "VerifyUser", {holder_->user, finger},
                      [this, finger] { emitSignal("VerifyFingerSelected", finger.c_str(), nullptr); });
         });
     });

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/run_status.h"
+
 namespace fpcompat {
 
 inline constexpr char FPRINT_NAME[] = "net.reactivated.Fprint";
@@ -54,7 +56,7 @@ bool translateVerify(const std::string &id, int32_t status, const std::string &c
 bool translateEnroll(int32_t status, const std::string &text, FprintStatus &out);
 
 // Whether the daemon's run is over after this status.
-inline bool verifyRunEnds(int32_t status) { return status != 3; }
-inline bool enrollRunEnds(int32_t status) { return status != 2; }
+inline bool verifyRunEnds(int32_t status) { return status != VERIFY_RETRY; }
+inline bool enrollRunEnds(int32_t status) { return status != ENROLL_STEP; }
 
 } // namespace fpcompat

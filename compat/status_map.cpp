@@ -1,6 +1,7 @@
 #include <array>
 
 #include "compat/fprint_api.h"
+#include "protocol/run_status.h"
 
 namespace fpcompat {
 
@@ -18,15 +19,16 @@ bool isFingerName(const std::string &name)
 bool translateVerify(const std::string &id, int32_t status, const std::string &claimedUser, FprintStatus &out)
 {
     switch (status) {
-    case 0:
-        // The daemon identifies among all users; only the claimed one counts.
+    case VERIFY_MATCH:
+        // The daemon compared the claimed user's fingers only; a match of
+        // anybody else would be no match of theirs.
         out = {id == claimedUser ? "verify-match" : "verify-no-match", true};
         return true;
-    case 1: // five compared captures without a match
-    case 2: // nothing stored to compare with (a stop is handled before this)
+    case VERIFY_NO_MATCH: // five compared captures without a match
+    case VERIFY_ENDED:    // nothing stored to compare with (a stop is handled before this)
         out = {"verify-no-match", true};
         return true;
-    case 3: // a capture compared without a match; the run goes on
+    case VERIFY_RETRY: // a capture compared without a match; the run goes on
         out = {"verify-retry-scan", false};
         return true;
     default: out = {"verify-unknown-error", true}; return true;
@@ -36,9 +38,12 @@ bool translateVerify(const std::string &id, int32_t status, const std::string &c
 bool translateEnroll(int32_t status, const std::string &text, FprintStatus &out)
 {
     switch (status) {
-    case 0: out = {"enroll-completed", true}; return true;
-    case 1: out = {text == "{subcode:4}" ? "enroll-data-full" : "enroll-failed", true}; return true;
-    case 2: out = {"enroll-stage-passed", false}; return true;
+    case ENROLL_DONE: out = {"enroll-completed", true}; return true;
+    case ENROLL_REFUSED:
+        out = {text == "{subcode:" + std::to_string(ENROLL_SUB_TOO_MANY) + "}" ? "enroll-data-full" : "enroll-failed",
+               true};
+        return true;
+    case ENROLL_STEP: out = {"enroll-stage-passed", false}; return true;
     default: out = {"enroll-unknown-error", true}; return true;
     }
 }

@@ -236,7 +236,8 @@ int cmdEnroll(vlclient::Connection &conn, const Args &args, const Options &opts)
 }
 
 // The result goes to standard output, the prompts to standard error, so
-// that `user=$(vorl2547-ctl verify)` gets the user alone.
+// that `user=$(vorl2547-ctl verify)` gets the user alone. With a user, the
+// daemon compares that user's fingers only, as at a login.
 int cmdVerify(vlclient::Connection &conn, const Args &args, const Options &opts)
 {
     const std::string finger = opts.finger.empty() ? "any" : opts.finger;
@@ -253,7 +254,10 @@ int cmdVerify(vlclient::Connection &conn, const Args &args, const Options &opts)
     }
     Run run(conn, false);
     vlclient::Error err;
-    if (!run.start([&](vlclient::Error &e) { return conn.verify(finger, e); }, err))
+    auto start = [&](vlclient::Error &e) {
+        return user.empty() ? conn.verify(finger, e) : conn.verifyUser(user, finger, e);
+    };
+    if (!run.start(start, err))
         return run.startFailed(err);
     std::fprintf(stderr, "Place your finger on the sensor.\n");
     for (;;) {
@@ -266,14 +270,18 @@ int cmdVerify(vlclient::Connection &conn, const Args &args, const Options &opts)
             continue;
         switch (s.status) {
         case VERIFY_MATCH:
-            // The daemon identifies among every user's fingers; the first
-            // match decides, as the PAM module decides a login.
             if (!user.empty() && s.id != user)
                 return refuse("not " + user + "'s finger");
+            if (!s.finger.empty())
+                std::fprintf(stderr, "%s\n", vlclient::describe(s).c_str());
             std::printf("%s\n", s.id.c_str());
             return 0;
         case VERIFY_RETRY: std::fprintf(stderr, "%s\n", vlclient::describe(s).c_str()); continue;
         case VERIFY_NO_MATCH:
+            // Another user's finger and a stranger's look the same from here.
+            if (!user.empty())
+                return refuse("not " + user + "'s finger");
+            [[fallthrough]];
         case VERIFY_ENDED: std::fprintf(stderr, "vorl2547-ctl: %s\n", vlclient::describe(s).c_str()); return EXIT_NO;
         default: return sensorError(run, s);
         }

@@ -4,6 +4,8 @@
 
 char m_usrname[64];
 char m_finger[64];
+char m_verifyUser[64];
+char m_matchedFinger[64];
 
 uint8_t m_opFeatureArr[VL_FEATURE_SLOTS * FPALG_TEMPLATE_SIZE];
 uint8_t m_opnCharNumArr[VL_FEATURE_SLOTS * FPALG_COUNT_RECORD_SIZE];

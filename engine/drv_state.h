@@ -12,6 +12,10 @@ inline constexpr int VL_FEATURE_SLOTS = 10;
 
 extern char m_usrname[64];
 extern char m_finger[64];
+// The user whose templates the running verification compares; empty for
+// every user's (Verify). The matched finger's name, for VerifyUser's signal.
+extern char m_verifyUser[64];
+extern char m_matchedFinger[64];
 
 extern uint8_t m_opFeatureArr[VL_FEATURE_SLOTS * FPALG_TEMPLATE_SIZE];
 extern uint8_t m_opnCharNumArr[VL_FEATURE_SLOTS * FPALG_COUNT_RECORD_SIZE];

@@ -1,14 +1,17 @@
 #include "engine/match_score.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "engine/alg/fpalg.h"
 #include "engine/capture_ring.h"
 #include "engine/drv_state.h"
 #include "engine/feature_extraction.h"
+#include "engine/match_order.h"
 #include "engine/template_paths.h"
 #include "engine/template_store.h"
 #include "log/log.h"
@@ -17,10 +20,11 @@ namespace {
 
 struct Filter {
     bool any = true;
+    bool exact = false;
     char name[64] = {};
     std::size_t length = 0;
 
-    explicit Filter(const char *finger)
+    Filter(const char *finger, bool exactName) : exact(exactName)
     {
         if (finger[0] == '\0' || std::strcmp(finger, "any") == 0)
             return;
@@ -36,33 +40,57 @@ struct Filter {
         if (any)
             return true;
         std::size_t cut = std::strlen(name);
-        if (length > cut)
-            return std::strcmp(file, name) == 0;
+        if (exact || length > cut)
+            return length == cut && std::strcmp(file, name) == 0;
         return std::strncmp(file, name, length) == 0;
     }
 };
 
-// Writes the renewed template over the matched file, if the library renewed
-// it and the file is still there. A failure leaves the old template in place.
-void renewTemplate(const char *path)
+// The file of the last match, until it is renewed. Worker thread only.
+char s_matchedPath[VL_PATH_SIZE];
+
+// The templates of one user directory that pass the filter, in directory
+// order; the directory's template count is the result (negative: missing).
+int listUser(const char *base, const char *user, const Filter &filter, std::vector<TemplateRef> &out)
 {
-    int16_t o1, o2, o3;
-    if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) != 0)
-        return;
-    std::lock_guard lock(templateFileLock());
-    if (access(path, F_OK) == 0)
-        writeTemplateAtomic(path, m_opFeatureOut, FPALG_TEMPLATE_SIZE);
+    char userDir[VL_PATH_SIZE];
+    if (std::snprintf(userDir, sizeof userDir, "%s%s/", base, user) >= static_cast<int>(sizeof userDir))
+        return 0;
+    return forEachSubFile(userDir, 1, [&](const char *file) {
+        if (filter.passes(file))
+            out.push_back({user, file});
+        return true;
+    });
 }
 
-enum class Scan { Next, Matched, Stop };
+// A named user's directory, as the lister of every user would count it: a
+// real directory, not a link to somebody else's.
+bool isUserDirectory(const char *user)
+{
+    char path[VL_PATH_SIZE];
+    if (!formatUserDir(path, sizeof path, user))
+        return false;
+    path[std::strlen(path) - 1] = '\0';
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The finger's name: the file's name less ".Data", when it fits.
+void fingerOf(const std::string &file, char (&out)[64])
+{
+    std::string stem = file.substr(0, file.size() - VL_TEMPLATE_SUFFIX_LEN);
+    if (!copyName(out, stem.c_str()))
+        out[0] = '\0';
+}
 
 } // namespace
 
-int vlFpMatchScore(const char *finger, char (&matchedId)[64])
+int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matchedFinger)[64])
 {
-    const Filter filter(finger);
+    const bool oneUser = scope.user[0] != '\0';
+    const Filter filter(scope.finger, oneUser);
     const char *base = templateBaseDir();
-    if (getSubFile(base, nullptr, 0) <= 0)
+    if (oneUser ? !isUserDirectory(scope.user) : getSubFile(base, nullptr, 0) <= 0)
         return VL_NO_USER;
 
     int made = CreateFingerPrintMinutiae(getCapture_Image(), m_opFeatureRecord, opnCharNum);
@@ -71,61 +99,74 @@ int vlFpMatchScore(const char *finger, char (&matchedId)[64])
     if (made != 1)
         return 0;
 
-    int best = 0;
-    int total = 0;
-    Scan outcome = Scan::Next;
     // Every user directory is visited, however many there are: a user left
     // out of a bounded list could never be recognised.
-    forEachSubFile(base, 0, [&](const char *user) {
-        char userDir[VL_PATH_SIZE];
-        if (std::snprintf(userDir, sizeof userDir, "%s%s/", base, user) >= static_cast<int>(sizeof userDir))
-            return true;
-        int files = forEachSubFile(userDir, 1, [&](const char *file) {
-            if (!filter.passes(file))
-                return true;
-            char path[VL_PATH_SIZE];
-            if (std::snprintf(path, sizeof path, "%s%s", userDir, file) >= static_cast<int>(sizeof path))
-                return true;
-            long got = readTemplateFile(path, m_opFeatureArr, FPALG_TEMPLATE_SIZE);
-            if (got < 0) {
-                _vllog("%s fopen error \n", "ReadFromMinutiaeFile");
-                return true;
-            }
-            if (got < FPALG_TEMPLATE_SIZE) {
-                _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", path, got);
-                return true;
-            }
-            int16_t score = FpAlg_MatchScore(m_opFeatureArr, m_opFeatureRecord);
-            _vllog("%s score:%d\n", "vlFpMatchScore", score);
-            if (score > FPALG_MATCH_THRESHOLD) {
-                // A user id that does not fit the result buffer cannot be
-                // announced faithfully; a cut one could name another user.
-                if (!copyName(matchedId, user)) {
-                    _vllog("user id too long: %s\n", user);
-                    return true;
-                }
-                renewTemplate(path);
-                outcome = Scan::Matched;
-                return false;
-            }
-            if (best == 0)
-                best = score;
-            if (!filter.any) {
-                outcome = Scan::Stop;
-                return false;
-            }
-            return true;
-        });
+    std::vector<TemplateRef> candidates;
+    int total = 0;
+    auto addUser = [&](const char *user) {
+        int files = listUser(base, user, filter, candidates);
         if (files > 0)
             total += files;
-        return outcome == Scan::Next;
-    });
+        return true;
+    };
+    if (oneUser)
+        addUser(scope.user);
+    else
+        forEachSubFile(base, 0, addUser);
+    // Without a user, a filter has always meant the first such file in the
+    // store's order, and nothing else; that order stays.
+    const bool firstOnly = !filter.any && !oneUser;
+    if (!firstOnly)
+        orderByRecentMatches(candidates);
 
-    if (outcome == Scan::Matched)
-        return VL_MATCH_FOUND;
-    if (outcome == Scan::Stop)
-        return best;
+    int best = 0;
+    for (const TemplateRef &t : candidates) {
+        char path[VL_PATH_SIZE];
+        if (std::snprintf(path, sizeof path, "%s%s/%s", base, t.user.c_str(), t.file.c_str()) >=
+            static_cast<int>(sizeof path))
+            continue;
+        long got = readTemplateFile(path, m_opFeatureArr, FPALG_TEMPLATE_SIZE);
+        if (got < 0) {
+            _vllog("%s fopen error \n", "ReadFromMinutiaeFile");
+            continue;
+        }
+        if (got < FPALG_TEMPLATE_SIZE) {
+            _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", path, got);
+            continue;
+        }
+        int16_t score = FpAlg_MatchScore(m_opFeatureArr, m_opFeatureRecord);
+        _vllog("%s score:%d\n", "vlFpMatchScore", score);
+        if (score > FPALG_MATCH_THRESHOLD) {
+            // A user id that does not fit the result buffer cannot be
+            // announced faithfully; a cut one could name another user.
+            if (!copyName(matchedId, t.user.c_str())) {
+                _vllog("user id too long: %s\n", t.user.c_str());
+                continue;
+            }
+            fingerOf(t.file, matchedFinger);
+            std::memcpy(s_matchedPath, path, sizeof path);
+            noteMatch(t);
+            return VL_MATCH_FOUND;
+        }
+        if (best == 0)
+            best = score;
+        if (firstOnly)
+            return best;
+    }
     if (total == 0)
         return VL_NO_TEMPLATE;
-    return filter.any ? best : VL_NO_FINGER;
+    return filter.any ? best : (candidates.empty() || firstOnly ? VL_NO_FINGER : best);
+}
+
+void vlRenewMatchedTemplate()
+{
+    if (s_matchedPath[0] == '\0')
+        return;
+    int16_t o1, o2, o3;
+    if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) == 0) {
+        std::lock_guard lock(templateFileLock());
+        if (access(s_matchedPath, F_OK) == 0)
+            writeTemplateAtomic(s_matchedPath, m_opFeatureOut, FPALG_TEMPLATE_SIZE);
+    }
+    s_matchedPath[0] = '\0';
 }

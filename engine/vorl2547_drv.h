@@ -16,6 +16,10 @@ int vlCloseDev();
 int vlEnrollFp(const char *id, const char *finger);
 int vlStopEnroll();
 int vlVerifyFp(const char *finger);
+// Verification against one user's templates only, finger "any" (or "") for
+// all of them, else exactly that finger; a match names the finger. -1 for an
+// unsafe id or finger name, or while a worker runs.
+int vlVerifyUserFp(const char *id, const char *finger);
 int vlStopVerify();
 // Stops a running enrollment or verification the way the two stop operations
 // do and waits for its worker to end. Claim calls it before it closes or

@@ -14,6 +14,8 @@ std::atomic<pthread_t> m_thrdHdlVerify{0};
 namespace {
 
 std::atomic<int> s_running{WORKER_NONE};
+// The running worker has sent its final signal.
+std::atomic<bool> s_answered{false};
 // Guards the handle of the last worker started, which is joined exactly once.
 std::mutex s_mutex;
 pthread_t s_thread;
@@ -29,7 +31,16 @@ void joinLocked()
 
 } // namespace
 
-bool isWorkerRunning() { return s_running.load() != WORKER_NONE; }
+bool isWorkerRunning()
+{
+    if (s_answered.load()) {
+        std::lock_guard lock(s_mutex);
+        joinLocked();
+    }
+    return s_running.load() != WORKER_NONE;
+}
+
+void workerAnswered() { s_answered = true; }
 
 int startWorker(WorkerKind kind, void *(*body)(void *))
 {
@@ -72,6 +83,7 @@ void workerStarted(WorkerKind kind) { (kind == WORKER_ENROLL ? m_thrdHdlEnroll :
 void workerFinished(WorkerKind kind)
 {
     (kind == WORKER_ENROLL ? m_thrdHdlEnroll : m_thrdHdlVerify) = 0;
+    s_answered = false;
     s_running = WORKER_NONE;
 }
 
@@ -110,7 +122,8 @@ void runCaptureLoop(const CaptureMode &mode)
 
 void stopWorkerAndWait()
 {
-    switch (s_running.load()) {
+    // A worker that has answered ends by itself, soon.
+    switch (s_answered.load() ? WORKER_NONE : s_running.load()) {
     case WORKER_ENROLL: vlStopEnroll(); break;
     case WORKER_VERIFY: vlStopVerify(); break;
     default: break;

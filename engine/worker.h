@@ -15,7 +15,8 @@ enum WorkerKind { WORKER_NONE = 0, WORKER_ENROLL = 1, WORKER_VERIFY = 2 };
 extern std::atomic<pthread_t> m_thrdHdlEnroll;
 extern std::atomic<pthread_t> m_thrdHdlVerify;
 
-// True while an enrollment or verification worker has not ended.
+// True while an enrollment or verification worker has not ended. A worker
+// that has sent its final signal and only tidies up is waited for instead.
 bool isWorkerRunning();
 
 // Starts body on a new thread. Joins the previous, finished worker first.
@@ -35,6 +36,9 @@ int stopRun(std::atomic<int> &exitFlag);
 // The first and the last step of a worker body.
 void workerStarted(WorkerKind kind);
 void workerFinished(WorkerKind kind);
+// The worker has sent its final signal: what it still does (renewing the
+// matched template) neither needs a stop nor is a reason to refuse a run.
+void workerAnswered();
 
 // What sets enrollment and verification apart in the capture loop they share.
 struct CaptureMode {

@@ -8,9 +8,13 @@ bench-idle: build
 
 BENCH_STEPS += bench-verify-latency
 .PHONY: bench-verify-latency
-# Frame arrival to VerifyStatus with 10 users x 10 fingers stored.
+# Frame arrival to VerifyStatus with 10 users x 10 fingers stored, generated
+# fingers and crops of the real image sets (skipped when they are absent),
+# and the daemon's memory after; then bus activation to the first capture
+# command, and fprintd-verify for a user with 3 fingers, frame to result.
 bench-verify-latency: build
-	bench/verify_latency.py --build $(BUILD)
+	bench/verify_latency.py --build $(BUILD) --real $(SHARED)/fpdata
+	bench/frontend_latency.py --build $(BUILD)
 
 BENCH_STEPS += bench-fpalg bench-fpgen
 .PHONY: bench-fpalg bench-fpgen

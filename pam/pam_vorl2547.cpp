@@ -1,10 +1,10 @@
 // pam_vorl2547: authenticate with the finger on the vorl2547 sensor.
 //
-// The module claims the sensor, asks the daemon to identify the finger among
-// all enrolled users, and accepts only when the identified user is the one
-// logging in. When the daemon or the sensor is not there it answers
-// PAM_AUTHINFO_UNAVAIL, so that the stack falls through to the password. It
-// always stops the run and releases the sensor before it returns.
+// The module claims the sensor and asks the daemon to compare the finger with
+// the fingers of the user logging in, and nobody else's. When the daemon or
+// the sensor is not there it answers PAM_AUTHINFO_UNAVAIL, so that the stack
+// falls through to the password. It always stops the run and releases the
+// sensor before it returns.
 #include <security/pam_ext.h>
 #include <security/pam_modules.h>
 #include <syslog.h>
@@ -120,7 +120,7 @@ public:
         }
         int tries = 0;
         for (;;) {
-            if (!call(err, [&] { return running_ = conn_.verify("any", err); })) {
+            if (!call(err, [&] { return running_ = conn_.verifyUser(user_, "any", err); })) {
                 debug("verification refused: %s", err.describe().c_str());
                 return PAM_AUTHINFO_UNAVAIL;
             }
@@ -160,7 +160,7 @@ private:
             running_ = false;
             switch (s.status) {
             case VERIFY_MATCH:
-                debug("finger identified as '%s'", s.id.c_str());
+                debug("finger identified as '%s' (%s)", s.id.c_str(), s.finger.c_str());
                 return s.id == user_ ? PAM_SUCCESS : PAM_AUTH_ERR;
             case VERIFY_NO_MATCH: return ++tries >= opt_.maxTries ? PAM_MAXTRIES : PAM_INCOMPLETE;
             default: debug("verification ended: %s", vlclient::describe(s).c_str()); return PAM_AUTHINFO_UNAVAIL;

@@ -40,3 +40,8 @@ enum VerifySubcode : int32_t {
     VERIFY_SUB_NO_SCORE = 3, // with VERIFY_RETRY: no usable print, or a score of 0
     VERIFY_SUB_TOO_LOW = 5,  // with VERIFY_RETRY: it resembled a stored one too little
 };
+
+// VerifyStatus: the text of a VerifyUser match names the finger that
+// matched, as "{finger:NAME}" (NAME runs up to the last "}"). Verify's
+// matches keep the empty text.
+inline constexpr char VERIFY_FINGER_TEXT[] = "{finger:";

@@ -19,6 +19,7 @@ const VlMethod vlMethods[] = {
     {VL_INTERFACE, "Enroll", "ss", handle_Enroll, "Enroll fail."},
     {VL_INTERFACE, "StopEnroll", "", handle_StopEnroll, nullptr},
     {VL_INTERFACE, "Verify", "s", handle_Verify, "Verify fail."},
+    {VL_INTERFACE, "VerifyUser", "ss", handle_VerifyUser, "VerifyUser fail."},
     {VL_INTERFACE, "StopVerify", "", handle_StopVerify, nullptr},
     {VL_INTERFACE, "DeleteFinger", "ss", handle_DeleteFinger, "DeleteFinger fail."},
     {VL_INTERFACE, "DeleteAllFingers", "s", handle_DeleteAllFingers, nullptr},

@@ -5,6 +5,7 @@
 
 #include "common/dbus_ptr.h"
 #include "log/log.h"
+#include "protocol/run_status.h"
 #include "service/sig_encode.h"
 #include "service/vlsig.h"
 #include "service/vorl2547_svr.h"
@@ -88,4 +89,20 @@ int32_t vlSigEnrollStatus(const char *id, int32_t status, int32_t detail)
 int32_t vlSigVerifyStatus(const char *id, int32_t status, int32_t detail)
 {
     return reportStatus("VerifyStatus", vlEncodeVerifyStatus, id, status, detail);
+}
+
+int32_t vlSigVerifyMatch(const char *id, const char *finger)
+{
+    DBusConnection *conn = m_conn;
+    char shown[VLLOG_ESCAPED_SIZE];
+    char shownFinger[VLLOG_ESCAPED_SIZE];
+    _vllog("VerifyStatus %s %d %d finger=%s", vllogEscape(id != nullptr ? id : "", shown, sizeof shown), VERIFY_MATCH,
+           0, vllogEscape(finger != nullptr ? finger : "", shownFinger, sizeof shownFinger));
+    // A file name need not be UTF-8, and libdbus aborts on such a string:
+    // the match then goes out without its finger.
+    if (finger != nullptr && !dbus_validate_utf8(finger, nullptr))
+        finger = "";
+    VlSigArgs args;
+    vlEncodeVerifyMatch(id, finger, &args);
+    return emitStatus(conn, "VerifyStatus", args);
 }

@@ -54,3 +54,15 @@ void vlEncodeVerifyStatus(const char *id, int32_t status, int32_t detail, VlSigA
     default: out->status = VERIFY_SENSOR_ERROR; break;
     }
 }
+
+void vlEncodeVerifyMatch(const char *id, const char *finger, VlSigArgs *out)
+{
+    vlEncodeVerifyStatus(id, VERIFY_MATCH, 0, out);
+    // A name too long for the text is left out rather than cut: a cut name
+    // could be another finger's.
+    int n = finger != nullptr && finger[0] != '\0'
+                ? snprintf(out->text, sizeof out->text, "%s%s}", VERIFY_FINGER_TEXT, finger)
+                : 0;
+    if (n < 0 || static_cast<size_t>(n) >= sizeof out->text)
+        out->text[0] = '\0';
+}

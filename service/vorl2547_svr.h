@@ -42,7 +42,7 @@ void vlReplyResult(DBusConnection *conn, DBusMessage *call, DBusError *err, int 
 // the result is false.
 bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const char *entryLine, int firstArgType, ...);
 
-// Enroll, StopEnroll and Verify need a claimed sensor. Sends "not claimed."
+// Enroll, StopEnroll, Verify and VerifyUser need a claimed sensor. Sends "not claimed."
 // and returns false when there is none.
 bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err);
 
@@ -108,6 +108,7 @@ void handle_Claim(DBusConnection *conn, DBusMessage *call, DBusError *err);
 void handle_Enroll(DBusConnection *conn, DBusMessage *call, DBusError *err);
 void handle_StopEnroll(DBusConnection *conn, DBusMessage *call, DBusError *err);
 void handle_Verify(DBusConnection *conn, DBusMessage *call, DBusError *err);
+void handle_VerifyUser(DBusConnection *conn, DBusMessage *call, DBusError *err);
 void handle_StopVerify(DBusConnection *conn, DBusMessage *call, DBusError *err);
 void handle_DeleteFinger(DBusConnection *conn, DBusMessage *call, DBusError *err);
 void handle_DeleteAllFingers(DBusConnection *conn, DBusMessage *call, DBusError *err);

@@ -30,6 +30,7 @@ MEMBERS = {
     "Enroll": (IFACE, "ss", ["alice", "thumb"]),
     "StopEnroll": (IFACE, "", []),
     "Verify": (IFACE, "s", ["any"]),
+    "VerifyUser": (IFACE, "ss", ["alice", "any"]),
     "StopVerify": (IFACE, "", []),
     "DeleteFinger": (IFACE, "ss", ["alice", "nothere"]),
     "DeleteAllFingers": (IFACE, "s", ["nobody-stored"]),
@@ -40,7 +41,7 @@ MEMBERS = {
 }
 # Members whose run would keep going after the call: each such input is
 # followed by the matching stop, so inputs do not see each other's workers.
-FOLLOW_UP = {"Enroll": "StopEnroll", "Verify": "StopVerify"}
+FOLLOW_UP = {"Enroll": "StopEnroll", "Verify": "StopVerify", "VerifyUser": "StopVerify"}
 
 LENGTHS = [0, 63, 64, 255, 4096, 1000000]
 HOSTILE_NAMES = ["a/b", "/", "..", ".", "../alice", "x/../..", "%n%n%n%n", "%s%s%s%s%x",
@@ -133,6 +134,9 @@ def expect_for(member, index, value):
     if is_safe_name(value):
         return None
     if member in ("DeleteFinger", "RenameFinger"):
+        return ERR_FAILED
+    # An empty finger means every finger of the user.
+    if member == "VerifyUser" and not (index == 1 and value == ""):
         return ERR_FAILED
     if member == "ListFingers":
         return "reply"

@@ -84,9 +84,9 @@ class TestEnrollThenVerify:
         inode = os.stat(path).st_ino
         events = verify(bus, signals, sensor, "any", ALICE, UNSEEN)
         assert events[-1] == (VERIFY, "alice", 0, "")
-        # Renewed by a rename over the old file: a new inode, whole, and no
-        # temporary file left behind.
-        assert os.stat(path).st_ino != inode
+        # Renewed just after the answer, by a rename over the old file: a
+        # new inode, whole, and no temporary file left behind.
+        assert wait_until(lambda: os.stat(path).st_ino != inode, 5)
         assert os.stat(path).st_size == 28000
         assert os.listdir(os.path.dirname(path)) == ["right-index.Data"]
 

@@ -30,10 +30,14 @@ TEST(StatusWords, DecodesOnlyWellFormedCodes)
 {
     EXPECT_EQ(signal(true, 2, "{progress:40}").progress, 40);
     EXPECT_EQ(signal(true, 1, "{subcode:2}").subcode, 2);
-    for (const char *bad : {"{progress:40", "progress:40}", "{progress:}", "{subcode:x}", ""}) {
+    // A finger's name runs to the last brace, whatever it holds.
+    EXPECT_EQ(signal(false, 0, "{finger:a}b}").finger, "a}b");
+    for (const char *bad :
+         {"{progress:40", "progress:40}", "{progress:}", "{subcode:x}", "{finger:}", "{finger:x", ""}) {
         Status s = signal(true, 2, bad);
         EXPECT_EQ(s.progress, -1) << bad;
         EXPECT_EQ(s.subcode, -1) << bad;
+        EXPECT_EQ(s.finger, "") << bad;
     }
 }
 
@@ -54,6 +58,7 @@ TEST(StatusWords, EveryEnrollStatusHasItsOwnWords)
 TEST(StatusWords, EveryVerifyStatusHasItsOwnWords)
 {
     EXPECT_EQ(vlclient::describe(signal(false, 0, "", "alice")), "finger identified as alice");
+    EXPECT_EQ(vlclient::describe(signal(false, 0, "{finger:thumb}", "alice")), "finger identified as alice's thumb");
     EXPECT_TRUE(has(vlclient::describe(signal(false, 1, "")), "no match"));
     EXPECT_TRUE(has(vlclient::describe(signal(false, 2, "{subcode:1}")), "no finger enrolled"));
     EXPECT_EQ(vlclient::describe(signal(false, 3, "{subcode:5}")), "no match, try again");
@@ -68,8 +73,8 @@ TEST(StatusWords, DaemonRefusalsAreExplained)
     const char *FAILED = "org.freedesktop.DBus.Error.Failed";
     EXPECT_TRUE(has(error(FAILED, "not claimed.").describe(), "not claimed"));
     EXPECT_TRUE(has(error(FAILED, "OpenDevice fail.").describe(), "plugged in"));
-    for (const char *msg :
-         {"Enroll fail.", "Verify fail.", "DeleteFinger fail.", "RenameFinger fail.", "ListFingers fail."}) {
+    for (const char *msg : {"Enroll fail.", "Verify fail.", "VerifyUser fail.", "DeleteFinger fail.",
+                            "RenameFinger fail.", "ListFingers fail."}) {
         std::string words = error(FAILED, msg).describe();
         EXPECT_FALSE(has(words, "fail.")) << msg << ": " << words;
     }

@@ -31,6 +31,10 @@ int vlEnrollFp(const char *id, const char *finger)
 }
 int vlStopEnroll() { return record("vlStopEnroll", 0); }
 int vlVerifyFp(const char *finger) { return record(std::string("vlVerifyFp ") + finger, g_engine.verifyResult); }
+int vlVerifyUserFp(const char *id, const char *finger)
+{
+    return record(std::string("vlVerifyUserFp ") + id + " " + finger, g_engine.verifyResult);
+}
 int vlStopVerify() { return record("vlStopVerify", 0); }
 
 int vlLstFp(const char *id, char *nameList, int32_t *nameCount)

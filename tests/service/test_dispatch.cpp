@@ -44,10 +44,10 @@ TEST_F(Dispatch, EveryRowParsesItsSignature)
 
 TEST_F(Dispatch, GatedCallsBeforeAClaim)
 {
-    for (const char *member : {"Enroll", "StopEnroll", "Verify"}) {
+    for (const char *member : {"Enroll", "StopEnroll", "Verify", "VerifyUser"}) {
         SCOPED_TRACE(member);
         std::vector<const char *> args;
-        if (strcmp(member, "Enroll") == 0)
+        if (strcmp(member, "Enroll") == 0 || strcmp(member, "VerifyUser") == 0)
             args = {"root", "thumb"};
         else if (strcmp(member, "Verify") == 0)
             args = {"any"};
@@ -134,6 +134,7 @@ TEST_F(Dispatch, EngineFailuresBecomeTheirMessages)
     g_engine.delAllResult = -100;
     EXPECT_EQ(errorText(method("Enroll", {"u", "f"}).get()), "Enroll fail.");
     EXPECT_EQ(errorText(method("Verify", {"any"}).get()), "Verify fail.");
+    EXPECT_EQ(errorText(method("VerifyUser", {"u", "any"}).get()), "VerifyUser fail.");
     EXPECT_EQ(errorText(method("DeleteFinger", {"u", "f"}).get()), "DeleteFinger fail.");
     EXPECT_EQ(errorText(method("RenameFinger", {"u", "f", "g"}).get()), "RenameFinger fail.");
     EXPECT_TRUE(isEmptyReturn(method("DeleteAllFingers", {"u"})));
