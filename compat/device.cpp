@@ -77,6 +77,17 @@ bool Device::requireClaimer(DBusMessage *call)
     return true;
 }
 
+bool Device::stillClaimer(DBusMessage *call, uint64_t claim)
+{
+    if (!requireClaimer(call))
+        return false;
+    if (holder_->id != claim) {
+        replyError(conn_, call, ERR_CLAIM_DEVICE, "Device was released while the call waited");
+        return false;
+    }
+    return true;
+}
+
 void Device::requireAuth(DBusMessage *call, const Caller &caller, std::vector<std::string> actions, Done next)
 {
     std::string first = actions.front();
@@ -139,7 +150,7 @@ void Device::claim(DBusMessage *call)
                     daemon_.claim(user, false, [](Reply &) {});
                     return;
                 }
-                holder_ = Holder{caller, user};
+                holder_ = Holder{caller, user, ++lastClaimId_};
                 replyEmpty(conn_, keep.get());
             });
         };
