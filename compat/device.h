@@ -98,7 +98,7 @@ private:
 
     std::optional<Holder> holder_;
     uint64_t lastClaimId_ = 0;
-    std::string claimingName_;  // a Claim in progress, by this bus name
+    std::string claimingName_;  // a Claim opening the daemon, by this bus name
     bool claimingLeft_ = false; // ... whose client left meanwhile
 
     Run run_ = Run::None;

@@ -4,6 +4,7 @@ dbusmock's polkit holding or refusing its answers."""
 import os
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -59,3 +60,75 @@ class TestHeldAuthorization:
                 device.Release()
             except dbus.exceptions.DBusException:
                 pass
+
+
+def as_nobody(stack, script, *args):
+    """A helper script run as nobody, once it has printed its first line."""
+    proc = subprocess.Popen(AS_NOBODY + [PY, os.path.join(HERE, script)] + [str(a) for a in args],
+                            env=stack.env(), stdout=subprocess.PIPE, text=True)
+    proc.stdout.readline()
+    return proc
+
+
+def stop(procs):
+    for p in procs:
+        p.kill()
+        p.wait()
+
+
+def root_gets_through(stack, rounds):
+    """Root's fprintd-list and Claim+Release, each answered in under 2 s."""
+    device = stack.device()
+    for _ in range(rounds):
+        start = time.monotonic()
+        out = stack.run("fprintd-list", "root", timeout=30)
+        assert out.returncode == 0 and "right-index-finger" in out.stdout, out.stdout + out.stderr
+        assert time.monotonic() - start < 2
+        start = time.monotonic()
+        device.Claim("")
+        device.Release()
+        assert time.monotonic() - start < 2
+
+
+class TestFloods:
+    """Floods from nobody, bounded in count and time, leave root's calls
+    their answers."""
+
+    @pytest.fixture(autouse=True)
+    def root_finger(self, stack):
+        if "right-index-finger.Data" not in stack.stored("root"):
+            stack.enroll("root", "right-index-finger", ALICE)
+
+    def test_pending_or_refused_claims_block_no_other_claim(self, stack, polkit):
+        polkit.allow()
+        polkit.mock.SimulateHangActions([ACTION + "verify"])
+        held = as_nobody(stack, "calls_as.py", "Claim:")
+        try:
+            assert wait_until(lambda: polkit.mock.HaveHangingCalls(), 10, step=0.1)
+            root_gets_through(stack, 2)
+            stop([held])
+            root_gets_through(stack, 2)
+        finally:
+            polkit.mock.SimulateHangActions([])
+            polkit.mock.ReleaseHangingCalls()
+        floods = [as_nobody(stack, "flood_as.py", "device", "Claim", 4000, 32, 30, "") for _ in range(2)]
+        try:
+            root_gets_through(stack, 8)
+        finally:
+            stop(floods)
+
+    def test_calls_in_flight_leave_root_its_replies(self, stack, polkit):
+        floods = [as_nobody(stack, "flood_as.py", "manager", "GetDefaultDevice", 40000, 100, 30) for _ in range(3)]
+        try:
+            root_gets_through(stack, 8)
+        finally:
+            stop(floods)
+        # Checks that wait for ever, each on a reply slot of the front end's.
+        polkit.mock.SimulateHangActions([ACTION + "setusername"])
+        held = as_nobody(stack, "flood_as.py", "device", "ListEnrolledFingers", 130, 130, 30, "root")
+        try:
+            root_gets_through(stack, 2)
+        finally:
+            stop([held])
+            polkit.mock.SimulateHangActions([])
+            polkit.mock.ReleaseHangingCalls()

@@ -79,7 +79,8 @@ class TestDeviceAndLimits:
         assert manager.GetDevices() == [DEVICE_PATH]
         stack.sensor("unplug")
         try:
-            assert manager.GetDevices() == []
+            # The daemon's answer serves for a second.
+            assert wait_until(lambda: manager.GetDevices() == [], 5)
             with pytest.raises(dbus.exceptions.DBusException) as info:
                 manager.GetDefaultDevice()
             assert info.value.get_dbus_name() == ERROR + "NoSuchDevice"
