@@ -86,7 +86,8 @@ class TestDeviceAndLimits:
             assert info.value.get_dbus_name() == ERROR + "NoSuchDevice"
         finally:
             stack.sensor("replug")
-        assert wait_until(lambda: manager.GetDefaultDevice() == DEVICE_PATH, 10)
+        assert wait_until(lambda: manager.GetDevices() == [DEVICE_PATH], 10)
+        assert manager.GetDefaultDevice() == DEVICE_PATH
 
     def test_a_new_finger_at_the_ten_finger_limit_is_enroll_data_full(self, stack):
         # The limit counts stored files, whatever they hold.
