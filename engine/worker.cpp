@@ -119,6 +119,8 @@ void stopWorkerAndWait()
     joinLocked();
 }
 
+bool vlRunActive() { return isWorkerRunning(); }
+
 int vlStopWorker()
 {
     stopWorkerAndWait();

@@ -8,7 +8,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from frontend import (ALICE, AS_NOBODY, ERROR, HERE, polkit, stack, wait_until)  # noqa: E402,F401
+from frontend import (ALICE, AS_NOBODY, UNSEEN, ERROR, HERE, polkit, stack, wait_until)  # noqa: E402,F401
 import dbus  # noqa: E402
 import pytest  # noqa: E402
 
@@ -132,3 +132,33 @@ class TestFloods:
             stop([held])
             polkit.mock.SimulateHangActions([])
             polkit.mock.ReleaseHangingCalls()
+
+
+HOLD_DAEMON_CLAIM = """
+import dbus, time
+dbus.SystemBus().call_blocking("com.vorlen.fprint", "/com/vorlen", "com.vorlen.fprint", "Claim", "sb",
+                               ["nobody", True], timeout=10)
+print("claimed", flush=True)
+time.sleep(120)
+"""
+
+
+class TestDaemonSideDoor:
+    def test_an_idle_claim_held_by_nobody_gives_way_to_roots_verify(self, stack):
+        if "right-index-finger.Data" not in stack.stored("root"):
+            stack.enroll("root", "right-index-finger", ALICE)
+        holder = subprocess.Popen(AS_NOBODY + [PY, "-c", HOLD_DAEMON_CLAIM], env=stack.env(),
+                                  stdout=subprocess.PIPE, text=True)
+        try:
+            assert holder.stdout.readline().strip() == "claimed"
+            claimed = time.monotonic()
+            stack.sensor("place-finger", ALICE, UNSEEN)
+            while True:
+                out = stack.run("fprintd-verify", "root", timeout=30)
+                if out.returncode == 0 or time.monotonic() - claimed > 35:
+                    break
+                time.sleep(1)
+            assert out.returncode == 0 and "verify-match" in out.stdout, out.stdout
+            assert time.monotonic() - claimed < 35
+        finally:
+            stop([holder])
