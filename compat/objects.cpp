@@ -55,6 +55,31 @@ constexpr char DEVICE_XML[] =
     "  <property name=\"finger-needed\" type=\"b\" access=\"read\"/>\n"
     " </interface>\n";
 
+// No argument of the API comes near this: user, finger, interface and
+// property names.
+constexpr std::size_t MAX_ARG_BYTES = 4096;
+
+// A call with a longer string argument (the bus lets one carry 32 MiB) is
+// answered and let go at once, not kept through a check.
+bool oversized(DBusMessage *call)
+{
+    DBusMessageIter it;
+    if (!dbus_message_iter_init(call, &it))
+        return false;
+    do {
+        int type = dbus_message_iter_get_arg_type(&it);
+        if (type == DBUS_TYPE_STRING || type == DBUS_TYPE_OBJECT_PATH) {
+            const char *s = nullptr;
+            dbus_message_iter_get_basic(&it, &s);
+            if (strnlen(s, MAX_ARG_BYTES + 1) > MAX_ARG_BYTES)
+                return true;
+        } else if (!dbus_type_is_basic(type)) {
+            return true; // the API takes none
+        }
+    } while (dbus_message_iter_next(&it));
+    return false;
+}
+
 // Every object and the path prefixes that lead to them.
 const char *childOf(const std::string &path)
 {
@@ -117,6 +142,10 @@ DBusHandlerResult Objects::handle(DBusMessage *msg)
     // Every call the bus routes names its sender; claims and checks need it.
     if (dbus_message_get_type(msg) != DBUS_MESSAGE_TYPE_METHOD_CALL || dbus_message_get_sender(msg) == nullptr)
         return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+    if (oversized(msg)) {
+        replyError(conn_, msg, DBUS_ERROR_INVALID_ARGS, "Argument too long");
+        return DBUS_HANDLER_RESULT_HANDLED;
+    }
     if (!limits_.admit(msg)) {
         replyError(conn_, msg, DBUS_ERROR_LIMITS_EXCEEDED, "Too many calls waiting");
         return DBUS_HANDLER_RESULT_HANDLED;

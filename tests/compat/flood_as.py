@@ -5,6 +5,7 @@ time, on one connection, for at most SECONDS. Prints "started", then at the
 end how the calls were answered, one "<count> <reply|error name>" a line.
 
 usage: flood_as.py manager|device MEMBER COUNT WINDOW SECONDS [ARG]
+An ARG of the form "<n>MiB" stands for a string of n MiB.
 """
 
 import collections
@@ -19,7 +20,10 @@ PATHS = {"manager": ("/net/reactivated/Fprint/Manager", "net.reactivated.Fprint.
 def main():
     obj, member, count, window, seconds = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), \
         float(sys.argv[5])
-    args = GLib.Variant("(s)", (sys.argv[6],)) if len(sys.argv) > 6 else None
+    arg = sys.argv[6] if len(sys.argv) > 6 else None
+    if arg is not None and arg.endswith("MiB"):
+        arg = "a" * (int(arg[:-3]) << 20)
+    args = GLib.Variant("(s)", (arg,)) if arg is not None else None
     path, iface = PATHS[obj]
     bus = Gio.bus_get_sync(Gio.BusType.SYSTEM)
     loop = GLib.MainLoop()

@@ -14,6 +14,7 @@ import pytest  # noqa: E402
 
 PY = "/usr/bin/python3"
 ACTION = "net.reactivated.fprint.device."
+DBUS_ERROR = "org.freedesktop.DBus.Error."
 
 
 class TestHeldAuthorization:
@@ -133,6 +134,34 @@ class TestFloods:
             polkit.mock.SimulateHangActions([])
             polkit.mock.ReleaseHangingCalls()
 
+
+def peak_rss_kib(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(next(line for line in f if line.startswith("VmHWM:")).split()[1])
+
+
+class TestLargeMessages:
+    def test_30_mib_calls_add_under_64_mib_to_the_front_end(self, stack, polkit):
+        # libdbus holds a message twice while it takes it in (the read buffer
+        # and the message), so a 30 MiB call costs 60 MiB for a moment, on
+        # top of the mapped libraries; nothing more may stay or pile up.
+        before = peak_rss_kib(stack.frontend.pid)
+        start = time.monotonic()
+        floods = [as_nobody(stack, "flood_as.py", "device", "ListEnrolledFingers", 2, 2, 60, "30MiB")
+                  for _ in range(4)]
+        try:
+            for f in floods:
+                out, _ = f.communicate(timeout=90)
+                # Refused by the front end, or by the bus while the front end reads.
+                answers = out.split()
+                assert sum(map(int, answers[::2])) == 2, out
+                assert set(answers[1::2]) <= {DBUS_ERROR + "InvalidArgs", DBUS_ERROR + "LimitsExceeded"}, out
+        finally:
+            stop(floods)
+        peak = peak_rss_kib(stack.frontend.pid)
+        print("8 calls of 30 MiB in %.1f s, peak RSS %d KiB, %d KiB before" % (time.monotonic() - start, peak, before))
+        assert peak - before < 64 * 1024
+        assert stack.run("fprintd-list", "root", timeout=30).returncode == 0
 
 HOLD_DAEMON_CLAIM = """
 import dbus, time
