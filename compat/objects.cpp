@@ -60,24 +60,35 @@ constexpr char DEVICE_XML[] =
 constexpr std::size_t MAX_ARG_BYTES = 4096;
 
 // A call with a longer string argument (the bus lets one carry 32 MiB) is
-// answered and let go at once, not kept through a check.
+// answered and let go at once, not kept through a check. The API takes
+// basic arguments only, and a variant for Properties.Set.
+bool oversized(DBusMessageIter *it, bool inVariant)
+{
+    do {
+        int type = dbus_message_iter_get_arg_type(it);
+        if (type == DBUS_TYPE_INVALID)
+            return false;
+        if (type == DBUS_TYPE_STRING || type == DBUS_TYPE_OBJECT_PATH || type == DBUS_TYPE_SIGNATURE) {
+            const char *s = nullptr;
+            dbus_message_iter_get_basic(it, &s);
+            if (strnlen(s, MAX_ARG_BYTES + 1) > MAX_ARG_BYTES)
+                return true;
+        } else if (type == DBUS_TYPE_VARIANT && !inVariant) {
+            DBusMessageIter inner;
+            dbus_message_iter_recurse(it, &inner);
+            if (oversized(&inner, true))
+                return true;
+        } else if (!dbus_type_is_basic(type)) {
+            return true;
+        }
+    } while (dbus_message_iter_next(it));
+    return false;
+}
+
 bool oversized(DBusMessage *call)
 {
     DBusMessageIter it;
-    if (!dbus_message_iter_init(call, &it))
-        return false;
-    do {
-        int type = dbus_message_iter_get_arg_type(&it);
-        if (type == DBUS_TYPE_STRING || type == DBUS_TYPE_OBJECT_PATH) {
-            const char *s = nullptr;
-            dbus_message_iter_get_basic(&it, &s);
-            if (strnlen(s, MAX_ARG_BYTES + 1) > MAX_ARG_BYTES)
-                return true;
-        } else if (!dbus_type_is_basic(type)) {
-            return true; // the API takes none
-        }
-    } while (dbus_message_iter_next(&it));
-    return false;
+    return dbus_message_iter_init(call, &it) && oversized(&it, false);
 }
 
 // Every object and the path prefixes that lead to them.
