@@ -96,7 +96,22 @@ void Authority::check(const Caller &caller, std::vector<std::string> actions, st
         done(true);
         return;
     }
-    checkOne(caller, std::move(actions), 0, std::move(done));
+    int &mine = checking_[caller.uid];
+    if (mine >= MAX_CHECKS_PER_USER || checkingAll_ >= MAX_CHECKS) {
+        if (mine == 0)
+            checking_.erase(caller.uid);
+        done(false);
+        return;
+    }
+    ++mine;
+    ++checkingAll_;
+    uint32_t uid = caller.uid;
+    checkOne(caller, std::move(actions), 0, [this, uid, done](bool allowed) {
+        --checkingAll_;
+        if (--checking_[uid] == 0)
+            checking_.erase(uid);
+        done(allowed);
+    });
 }
 
 void Authority::checkOne(const Caller &caller, std::vector<std::string> actions, std::size_t i,

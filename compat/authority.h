@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,11 @@ public:
 
     // Allowed when polkit grants any one of actions, tried in order (so a
     // grant without interaction is found before one that asks). Root is
-    // allowed. A polkit that cannot be asked allows nothing.
+    // allowed. A polkit that cannot be asked allows nothing, and neither
+    // does one asked too often at once: a user's checks waiting for polkit
+    // (each perhaps an open password dialog) are bounded, and so are all.
+    static constexpr int MAX_CHECKS_PER_USER = 8;
+    static constexpr int MAX_CHECKS = 64;
     void check(const Caller &caller, std::vector<std::string> actions, std::function<void(bool)> done);
 
 private:
@@ -35,6 +40,8 @@ private:
                   std::function<void(bool)> done);
 
     DBusConnection *conn_;
+    std::map<uint32_t, int> checking_; // checks waiting, by uid
+    int checkingAll_ = 0;
 };
 
 } // namespace fpcompat

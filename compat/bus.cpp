@@ -23,6 +23,8 @@ void onPending(DBusPendingCall *pending, void *data)
     (*done)(r);
 }
 
+std::function<void(DBusMessage *)> s_replyObserver;
+
 void freeCallback(void *data) { delete static_cast<ReplyFn *>(data); }
 
 } // namespace
@@ -51,9 +53,15 @@ void callAsync(DBusConnection *conn, Message call, int timeoutMs, ReplyFn done)
 
 void send(DBusConnection *conn, Message msg)
 {
-    if (msg)
-        dbus_connection_send(conn, msg.get(), nullptr);
+    if (!msg)
+        return;
+    int type = dbus_message_get_type(msg.get());
+    if (s_replyObserver && (type == DBUS_MESSAGE_TYPE_METHOD_RETURN || type == DBUS_MESSAGE_TYPE_ERROR))
+        s_replyObserver(msg.get());
+    dbus_connection_send(conn, msg.get(), nullptr);
 }
+
+void setReplyObserver(std::function<void(DBusMessage *)> observer) { s_replyObserver = std::move(observer); }
 
 void replyEmpty(DBusConnection *conn, DBusMessage *call) { send(conn, Message(dbus_message_new_method_return(call))); }
 

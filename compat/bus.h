@@ -35,6 +35,8 @@ void callAsync(DBusConnection *conn, Message call, int timeoutMs, ReplyFn done);
 void replyEmpty(DBusConnection *conn, DBusMessage *call);
 void replyError(DBusConnection *conn, DBusMessage *call, const char *name, const std::string &text);
 void send(DBusConnection *conn, Message msg);
+// Shown every reply and error that send() passes to the bus.
+void setReplyObserver(std::function<void(DBusMessage *)> observer);
 
 // Appends a variant holding one basic value.
 bool appendVariant(DBusMessageIter *it, int type, const void *value);

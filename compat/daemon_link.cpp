@@ -8,6 +8,10 @@ namespace {
 
 // The daemon answers within about a second, more under load.
 constexpr int DAEMON_TIMEOUT_MS = 15000;
+// With polkit's MAX_CHECKS, below the bus's 128 pending replies of a
+// connection.
+constexpr std::size_t MAX_IN_FLIGHT = 48;
+constexpr auto PRESENCE_FRESH = std::chrono::seconds(1);
 
 Message newCall(const char *iface, const char *member)
 {
@@ -18,11 +22,27 @@ Message newCall(const char *iface, const char *member)
 
 void DaemonLink::send(Message m, ReplyFn done)
 {
+    if (inFlight_ >= MAX_IN_FLIGHT) {
+        queue_.push_back(Queued{std::move(m), std::move(done)});
+        return;
+    }
+    sendNow(std::move(m), std::move(done));
+}
+
+void DaemonLink::sendNow(Message m, ReplyFn done)
+{
+    ++inFlight_;
     callAsync(conn_, std::move(m), DAEMON_TIMEOUT_MS, [this, done](Reply &r) {
+        --inFlight_;
         const char *sender = r.msg ? dbus_message_get_sender(r.msg.get()) : nullptr;
         if (sender != nullptr && sender[0] == ':')
             owner_ = sender;
         done(r);
+        if (!queue_.empty() && inFlight_ < MAX_IN_FLIGHT) {
+            Queued next = std::move(queue_.front());
+            queue_.pop_front();
+            sendNow(std::move(next.m), std::move(next.done));
+        }
     });
 }
 
@@ -68,7 +88,27 @@ void DaemonLink::listFingers(const std::string &user, std::function<void(bool, c
     });
 }
 
-void DaemonLink::state(std::function<void(int32_t)> done)
+void DaemonLink::sensorPresent(std::function<void(bool)> done)
+{
+    if (presentKnown_ && std::chrono::steady_clock::now() - presentAt_ < PRESENCE_FRESH)
+        return done(present_);
+    presentWaiters_.push_back(std::move(done));
+    if (presentWaiters_.size() > 1)
+        return; // the State on its way answers this one too
+    state([this](bool ok, int32_t v) {
+        if (ok) {
+            present_ = v != 0;
+            presentKnown_ = true;
+            presentAt_ = std::chrono::steady_clock::now();
+        }
+        std::vector<std::function<void(bool)>> waiters;
+        waiters.swap(presentWaiters_);
+        for (auto &w : waiters)
+            w(present_);
+    });
+}
+
+void DaemonLink::state(std::function<void(bool, int32_t)> done)
 {
     Message m = newCall(PROPERTIES_IFACE, "Get");
     const char *iface = DAEMON_IFACE, *prop = "State";
@@ -87,7 +127,11 @@ void DaemonLink::state(std::function<void(int32_t)> done)
             if (dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_INT32)
                 dbus_message_iter_get_basic(&it, &v);
         }
-        done(v);
+        // A daemon that is not there, or cannot start, has no sensor; a full
+        // queue or a slow answer says nothing about it.
+        bool load = r.error == DBUS_ERROR_LIMITS_EXCEEDED || r.error == DBUS_ERROR_NO_REPLY ||
+                    r.error == DBUS_ERROR_TIMEOUT || r.error == DBUS_ERROR_TIMED_OUT || r.error == DBUS_ERROR_NO_MEMORY;
+        done(!load, v);
     });
 }
 

@@ -77,6 +77,17 @@ bool Device::requireClaimer(DBusMessage *call)
     return true;
 }
 
+bool Device::stillClaimer(DBusMessage *call, uint64_t claim)
+{
+    if (!requireClaimer(call))
+        return false;
+    if (holder_->id != claim) {
+        replyError(conn_, call, ERR_CLAIM_DEVICE, "Device was released while the call waited");
+        return false;
+    }
+    return true;
+}
+
 void Device::requireAuth(DBusMessage *call, const Caller &caller, std::vector<std::string> actions, Done next)
 {
     std::string first = actions.front();
@@ -111,35 +122,36 @@ void Device::claim(DBusMessage *call)
         replyError(conn_, call, DBUS_ERROR_INVALID_ARGS, "Claim takes a user name");
         return;
     }
-    if (holder_ || !claimingName_.empty()) {
+    if (holder_) {
         replyError(conn_, call, ERR_ALREADY_IN_USE, "Device was already claimed");
         return;
     }
-    claimingName_ = dbus_message_get_sender(call);
-    claimingLeft_ = false;
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
     std::string name = username;
-    // Any refusal on the way gives the device back to the next caller.
-    auto refuse = [this, keep](const char *err, const char *text) {
-        claimingName_.clear();
-        replyError(conn_, keep.get(), err, text);
-    };
-    auth_.identify(claimingName_, [this, keep, name, refuse](bool known, const Caller &caller) {
+    auto refuse = [this, keep](const char *err, const char *text) { replyError(conn_, keep.get(), err, text); };
+    // Claims are checked side by side: a check that waits for a person, or
+    // a flood of refused ones, holds up nobody else's. The first to pass
+    // gets the device.
+    auth_.identify(dbus_message_get_sender(call), [this, keep, name, refuse](bool known, const Caller &caller) {
         if (!known)
             return refuse(ERR_INTERNAL, "the caller is unknown to the bus");
         std::string user = name.empty() ? caller.userName : name;
         if (!isStorableUser(user))
             return refuse(ERR_INTERNAL, "invalid user name");
         auto open = [this, keep, caller, user, refuse] {
+            if (holder_ || !claimingName_.empty())
+                return refuse(ERR_ALREADY_IN_USE, "Device was already claimed");
+            claimingName_ = caller.busName;
+            claimingLeft_ = false;
             daemon_.claim(user, true, [this, keep, caller, user, refuse](Reply &r) {
+                claimingName_.clear();
                 if (!r.ok())
                     return refuse(ERR_INTERNAL, "Open failed");
-                claimingName_.clear();
                 if (claimingLeft_) { // nobody left to hold it
                     daemon_.claim(user, false, [](Reply &) {});
                     return;
                 }
-                holder_ = Holder{caller, user};
+                holder_ = Holder{caller, user, ++lastClaimId_};
                 replyEmpty(conn_, keep.get());
             });
         };

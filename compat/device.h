@@ -5,6 +5,7 @@
 
 #include <dbus/dbus.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -41,12 +42,18 @@ private:
     struct Holder {
         Caller caller;
         std::string user; // whose fingers the claim is about
+        uint64_t id = 0;  // tells this claim from a later one of any client
     };
     using Done = std::function<void()>;
 
     // Each call starts with the caller and the checks fprintd makes.
     void withCaller(DBusMessage *call, std::function<void(const Caller &)> next);
     bool requireClaimer(DBusMessage *call);
+    // After an asynchronous step: the claim call was made under is still
+    // held, by call's sender. The device may have been released and claimed
+    // by another client while a check was pending; otherwise call is
+    // answered with the error and false returned.
+    bool stillClaimer(DBusMessage *call, uint64_t claim);
     void requireAuth(DBusMessage *call, const Caller &caller, std::vector<std::string> actions, Done next);
     // The guards of a call that changes one of the claimer's fingers: its
     // finger argument, the claim, enroll authority, no run going, and a
@@ -69,7 +76,8 @@ private:
     void deleteOne(DBusMessage *call);
 
     // Starts the daemon's run; replies to call before any status goes out.
-    void startRun(DBusMessage *call, Run run, const char *member, std::vector<std::string> args, Done started);
+    void startRun(DBusMessage *call, uint64_t claim, Run run, const char *member, std::vector<std::string> args,
+                  Done started);
     // Stops our run in the daemon (if it goes on) and waits for its end.
     void stopRun(Done done);
     void whenDaemonIdle(Done done);
@@ -89,7 +97,8 @@ private:
     DaemonLink &daemon_;
 
     std::optional<Holder> holder_;
-    std::string claimingName_;  // a Claim in progress, by this bus name
+    uint64_t lastClaimId_ = 0;
+    std::string claimingName_;  // a Claim opening the daemon, by this bus name
     bool claimingLeft_ = false; // ... whose client left meanwhile
 
     Run run_ = Run::None;

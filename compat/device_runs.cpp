@@ -29,21 +29,27 @@ void Device::verifyStart(DBusMessage *call)
         return;
     std::string finger = arg;
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
-    requireAuth(call, holder_->caller, {ACTION_VERIFY}, [this, keep, finger] {
-        if (!holder_ || run_ != Run::None)
+    uint64_t claim = holder_->id;
+    requireAuth(call, holder_->caller, {ACTION_VERIFY}, [this, keep, claim, finger] {
+        if (!stillClaimer(keep.get(), claim))
+            return;
+        if (run_ != Run::None)
             return replyError(conn_, keep.get(), ERR_ALREADY_IN_USE, "Device already in use");
         if (finger != "any" && !isFingerName(finger))
             return replyError(conn_, keep.get(), ERR_INVALID_FINGER, "Invalid finger name");
         run_ = Run::Verify; // held from here, so a second start is refused
-        daemon_.listFingers(holder_->user, [this, keep, finger](bool ok, const std::vector<std::string> &names) {
+        daemon_.listFingers(holder_->user, [this, keep, claim, finger](bool ok, const std::vector<std::string> &names) {
+            // A release meanwhile ended the run this start held.
+            if (!stillClaimer(keep.get(), claim))
+                return;
             bool any = std::any_of(names.begin(), names.end(), isFingerName);
-            if (!ok || !holder_ || (finger == "any" ? !any : !contains(names, finger))) {
+            if (!ok || (finger == "any" ? !any : !contains(names, finger))) {
                 run_ = Run::None;
                 return replyError(conn_, keep.get(), ERR_NO_ENROLLED_PRINTS, "No enrolled prints for this user");
             }
             // The daemon compares this user's fingers only (the named one, or
             // all of them for "any"): nobody else's template is read or renewed.
-            startRun(keep.get(), Run::Verify, "VerifyUser", {holder_->user, finger},
+            startRun(keep.get(), claim, Run::Verify, "VerifyUser", {holder_->user, finger},
                      [this, finger] { emitSignal("VerifyFingerSelected", finger.c_str(), nullptr); });
         });
     });
@@ -55,8 +61,13 @@ void Device::enrollStart(DBusMessage *call)
         call, "EnrollStart takes a finger name", [this](std::shared_ptr<DBusMessage> keep, const std::string &finger) {
             run_ = Run::Enroll;
             std::string user = holder_->user;
-            daemon_.listFingers(user, [this, keep, finger, user](bool ok, const std::vector<std::string> &names) {
-                if (!ok || !holder_) {
+            uint64_t held = holder_->id; // the claim, checked just now
+            daemon_.listFingers(user, [this, keep, finger, held](bool ok, const std::vector<std::string> &names) {
+                // A release meanwhile ended the run this start held.
+                if (!stillClaimer(keep.get(), held))
+                    return;
+                std::string user = holder_->user;
+                if (!ok) {
                     run_ = Run::None;
                     return replyError(conn_, keep.get(), ERR_INTERNAL, "cannot read the stored fingers");
                 }
@@ -80,10 +91,12 @@ void Device::enrollStart(DBusMessage *call)
                     deliver({"enroll-data-full", true});
                     return;
                 }
-                auto begin = [this, keep, user] {
-                    startRun(keep.get(), Run::Enroll, "Enroll", {user, enrollAs_}, [] {});
+                auto begin = [this, keep, held, user] {
+                    startRun(keep.get(), held, Run::Enroll, "Enroll", {user, enrollAs_}, [] {});
                 };
-                deleteFingers(user, stale, begin, [this, keep] {
+                deleteFingers(user, stale, begin, [this, keep, held] {
+                    if (!stillClaimer(keep.get(), held))
+                        return;
                     run_ = Run::None;
                     replyError(conn_, keep.get(), ERR_INTERNAL, "cannot make room for the finger");
                 });
@@ -91,14 +104,16 @@ void Device::enrollStart(DBusMessage *call)
         });
 }
 
-void Device::startRun(DBusMessage *call, Run run, const char *member, std::vector<std::string> args, Done started)
+void Device::startRun(DBusMessage *call, uint64_t claim, Run run, const char *member, std::vector<std::string> args,
+                      Done started)
 {
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
     // A stopped run of ours may still be ending in the daemon.
-    whenDaemonIdle([this, keep, run, member, args, started] {
-        if (!holder_) {
-            run_ = Run::None;
-            return replyError(conn_, keep.get(), ERR_CLAIM_DEVICE, "Device was released");
+    whenDaemonIdle([this, keep, claim, run, member, args, started] {
+        if (!stillClaimer(keep.get(), claim)) {
+            if (!holder_)
+                run_ = Run::None;
+            return;
         }
         run_ = run;
         daemonRunning_ = true;
@@ -240,7 +255,10 @@ void Device::verifyStop(DBusMessage *call)
     if (!requireClaimer(call))
         return;
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
-    requireAuth(call, holder_->caller, {ACTION_VERIFY}, [this, keep] {
+    uint64_t claim = holder_->id;
+    requireAuth(call, holder_->caller, {ACTION_VERIFY}, [this, keep, claim] {
+        if (!stillClaimer(keep.get(), claim))
+            return;
         if (run_ != Run::Verify)
             return replyError(conn_, keep.get(), ERR_NO_ACTION, "No verification in progress");
         stopRun([this, keep] { replyEmpty(conn_, keep.get()); });
@@ -252,7 +270,10 @@ void Device::enrollStop(DBusMessage *call)
     if (!requireClaimer(call))
         return;
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
-    requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep] {
+    uint64_t claim = holder_->id;
+    requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep, claim] {
+        if (!stillClaimer(keep.get(), claim))
+            return;
         if (run_ != Run::Enroll)
             return replyError(conn_, keep.get(), ERR_NO_ACTION, "No enrollment in progress");
         stopRun([this, keep] { replyEmpty(conn_, keep.get()); });

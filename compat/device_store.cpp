@@ -76,8 +76,9 @@ void Device::deleteAll(DBusMessage *call, bool claimedUser)
         });
     };
     if (claimedUser) {
-        return requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, remove] {
-            if (holder_)
+        uint64_t claim = holder_->id;
+        return requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep, claim, remove] {
+            if (stillClaimer(keep.get(), claim))
                 remove(holder_->user);
         });
     }
@@ -98,8 +99,11 @@ void Device::withFingerToChange(DBusMessage *call, const char *usage,
         return;
     std::string finger = arg;
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
-    requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep, finger, next] {
-        if (!holder_ || run_ != Run::None)
+    uint64_t claim = holder_->id;
+    requireAuth(call, holder_->caller, {ACTION_ENROLL}, [this, keep, claim, finger, next] {
+        if (!stillClaimer(keep.get(), claim))
+            return;
+        if (run_ != Run::None)
             return replyError(conn_, keep.get(), ERR_ALREADY_IN_USE, "Device already in use");
         if (!isFingerName(finger))
             return replyError(conn_, keep.get(), ERR_INVALID_FINGER, "Invalid finger name");
@@ -113,6 +117,7 @@ void Device::deleteOne(DBusMessage *call)
         call, "DeleteEnrolledFinger takes a finger name",
         [this](std::shared_ptr<DBusMessage> keep, const std::string &finger) {
             std::string user = holder_->user;
+            // Authorized for this user: the claim is not looked at again.
             daemon_.listFingers(user, [this, keep, user, finger](bool ok, const std::vector<std::string> &names) {
                 if (!ok || std::find(names.begin(), names.end(), finger) == names.end())
                     return replyError(conn_, keep.get(), ERR_NO_ENROLLED_PRINTS, "Fingerprint not enrolled");

@@ -2,6 +2,7 @@
 // pam_fprintd and fprintd's tools, served by the vorl2547 daemon underneath.
 // Runs as root on the system bus; takes no arguments.
 #include <dbus/dbus.h>
+#include <malloc.h>
 
 #include <cstdio>
 
@@ -16,6 +17,11 @@ using namespace fpcompat;
 
 int main()
 {
+    // A call of many MiB (the bus allows 32) is refused as soon as it is
+    // read; its buffers go back to the system with it, instead of staying in
+    // the heap as the allocator's growing threshold would keep them.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
     DBusError e;
     dbus_error_init(&e);
     DBusConnection *conn = dbus_bus_get_private(DBUS_BUS_SYSTEM, &e);
@@ -25,6 +31,9 @@ int main()
     }
     // Leaving the bus ends the loop, not the process from inside libdbus.
     dbus_connection_set_exit_on_disconnect(conn, FALSE);
+    // One large call read at a time: libdbus reads on only while what it
+    // handed out is below this.
+    dbus_connection_set_max_received_size(conn, 64 * 1024);
 
     EventLoop loop;
     Authority auth(conn);

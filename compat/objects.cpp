@@ -55,6 +55,42 @@ constexpr char DEVICE_XML[] =
     "  <property name=\"finger-needed\" type=\"b\" access=\"read\"/>\n"
     " </interface>\n";
 
+// No argument of the API comes near this: user, finger, interface and
+// property names.
+constexpr std::size_t MAX_ARG_BYTES = 4096;
+
+// A call with a longer string argument (the bus lets one carry 32 MiB) is
+// answered and let go at once, not kept through a check. The API takes
+// basic arguments only, and a variant for Properties.Set.
+bool oversized(DBusMessageIter *it, bool inVariant)
+{
+    do {
+        int type = dbus_message_iter_get_arg_type(it);
+        if (type == DBUS_TYPE_INVALID)
+            return false;
+        if (type == DBUS_TYPE_STRING || type == DBUS_TYPE_OBJECT_PATH || type == DBUS_TYPE_SIGNATURE) {
+            const char *s = nullptr;
+            dbus_message_iter_get_basic(it, &s);
+            if (strnlen(s, MAX_ARG_BYTES + 1) > MAX_ARG_BYTES)
+                return true;
+        } else if (type == DBUS_TYPE_VARIANT && !inVariant) {
+            DBusMessageIter inner;
+            dbus_message_iter_recurse(it, &inner);
+            if (oversized(&inner, true))
+                return true;
+        } else if (!dbus_type_is_basic(type)) {
+            return true;
+        }
+    } while (dbus_message_iter_next(it));
+    return false;
+}
+
+bool oversized(DBusMessage *call)
+{
+    DBusMessageIter it;
+    return dbus_message_iter_init(call, &it) && oversized(&it, false);
+}
+
 // Every object and the path prefixes that lead to them.
 const char *childOf(const std::string &path)
 {
@@ -88,6 +124,7 @@ bool Objects::attach()
             return false;
         }
     }
+    setReplyObserver([this](DBusMessage *reply) { limits_.answered(reply); });
     return dbus_connection_add_filter(conn_, filter, this, nullptr);
 }
 
@@ -102,8 +139,11 @@ DBusHandlerResult Objects::handle(DBusMessage *msg)
         const char *name, *oldOwner, *newOwner, *sender = dbus_message_get_sender(msg);
         if (sender != nullptr && std::strcmp(sender, DBUS_SERVICE_DBUS) == 0 &&
             dbus_message_get_args(msg, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &oldOwner, DBUS_TYPE_STRING,
-                                  &newOwner, DBUS_TYPE_INVALID))
+                                  &newOwner, DBUS_TYPE_INVALID)) {
+            if (newOwner[0] == '\0')
+                limits_.senderLeft(name);
             device_.nameOwnerChanged(name, oldOwner, newOwner);
+        }
         return DBUS_HANDLER_RESULT_HANDLED;
     }
     if (dbus_message_get_type(msg) == DBUS_MESSAGE_TYPE_SIGNAL) {
@@ -113,6 +153,14 @@ DBusHandlerResult Objects::handle(DBusMessage *msg)
     // Every call the bus routes names its sender; claims and checks need it.
     if (dbus_message_get_type(msg) != DBUS_MESSAGE_TYPE_METHOD_CALL || dbus_message_get_sender(msg) == nullptr)
         return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+    if (oversized(msg)) {
+        replyError(conn_, msg, DBUS_ERROR_INVALID_ARGS, "Argument too long");
+        return DBUS_HANDLER_RESULT_HANDLED;
+    }
+    if (!limits_.admit(msg)) {
+        replyError(conn_, msg, DBUS_ERROR_LIMITS_EXCEEDED, "Too many calls waiting");
+        return DBUS_HANDLER_RESULT_HANDLED;
+    }
     const char *path = dbus_message_get_path(msg);
     std::string p = path ? path : "";
     if (dbus_message_is_method_call(msg, INTROSPECT_IFACE, "Introspect")) {
@@ -134,9 +182,9 @@ void Objects::manager(DBusMessage *call)
         return replyError(conn_, call, DBUS_ERROR_UNKNOWN_METHOD, "No such method");
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
     // The device is there while the daemon sees the sensor.
-    daemon_.state([this, keep, all](int32_t state) {
+    daemon_.sensorPresent([this, keep, all](bool present) {
         const char *dev = DEVICE_PATH;
-        if (!all && state == 0)
+        if (!all && !present)
             return replyError(conn_, keep.get(), ERR_NO_SUCH_DEVICE, "No devices available");
         Message m(dbus_message_new_method_return(keep.get()));
         if (!m)
@@ -144,7 +192,7 @@ void Objects::manager(DBusMessage *call)
         bool ok;
         if (all) {
             const char **list = &dev;
-            ok = dbus_message_append_args(m.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_OBJECT_PATH, &list, state == 0 ? 0 : 1,
+            ok = dbus_message_append_args(m.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_OBJECT_PATH, &list, present ? 1 : 0,
                                           DBUS_TYPE_INVALID);
         } else {
             ok = dbus_message_append_args(m.get(), DBUS_TYPE_OBJECT_PATH, &dev, DBUS_TYPE_INVALID);

@@ -4,6 +4,7 @@
 
 #include <dbus/dbus.h>
 
+#include "compat/call_limits.h"
 #include "compat/daemon_link.h"
 #include "compat/device.h"
 
@@ -26,6 +27,7 @@ private:
     DBusConnection *conn_;
     Device &device_;
     DaemonLink &daemon_;
+    CallLimits limits_;
 };
 
 } // namespace fpcompat

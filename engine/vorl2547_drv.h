@@ -25,6 +25,8 @@ int vlStopVerify();
 // do and waits for its worker to end. Claim calls it before it closes or
 // reopens the sensor, so that no transfer runs on a closed handle.
 int vlStopWorker();
+// True while an enrollment or verification worker has not ended.
+bool vlRunActive();
 
 // Template store
 int vlLstFp(const char *id, char *nameList, int32_t *nameCount);

@@ -132,6 +132,8 @@ void stopWorkerAndWait()
     joinLocked();
 }
 
+bool vlRunActive() { return isWorkerRunning(); }
+
 int vlStopWorker()
 {
     stopWorkerAndWait();

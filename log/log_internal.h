@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "log/log.h"
 
@@ -31,6 +32,13 @@ int vllogSendBytes(const char *bytes, size_t len);
 // Only the characters up to the terminator, and at most VLLOG_RECORD_TEXT of
 // them, are written.
 void vllogWriteLine(const char *path, const char *text);
+
+// A client that calls without end must not fill the disk through the log:
+// a file that has grown past limit bytes is moved aside to "<path>.old"
+// (replacing the one before), and the next line starts a new file. Weekly
+// rotation does not look at that name. f is the file open for appending.
+inline constexpr long VLLOG_MAX_FILE_BYTES = 16L << 20;
+void vllogLimitSize(const char *path, FILE *f, long limit);
 
 // Builds the hex dump text of vllogM into out (VLLOG_RECORD_TEXT bytes).
 void vllogFormatDump(char *out, const char *caption, const void *data, uint32_t size);

@@ -63,6 +63,17 @@ static FILE *openForAppend(const char *path)
     return f;
 }
 
+void vllogLimitSize(const char *path, FILE *f, long limit)
+{
+    struct stat st;
+    if (fflush(f) != 0 || fstat(fileno(f), &st) != 0 || st.st_size <= limit)
+        return;
+    char aside[VLLOG_RECORD_TEXT + 8];
+    int n = snprintf(aside, sizeof aside, "%s.old", path);
+    if (n > 0 && static_cast<size_t>(n) < sizeof aside)
+        (void)rename(path, aside);
+}
+
 void vllogWriteLine(const char *path, const char *text)
 {
     size_t len = strnlen(text, VLLOG_RECORD_TEXT);
@@ -72,6 +83,7 @@ void vllogWriteLine(const char *path, const char *text)
     m_file = openForAppend(path);
     if (m_file != nullptr) {
         writeLiterally(m_file, text, len);
+        vllogLimitSize(path, m_file, VLLOG_MAX_FILE_BYTES);
         fclose(m_file);
     }
     m_file = nullptr;

@@ -8,6 +8,7 @@
 
 #include "engine/vorl2547_drv.h"
 #include "log/log.h"
+#include "service/claim_expiry.h"
 #include "service/vorl2547_svr.h"
 
 namespace {
@@ -103,7 +104,9 @@ void vlClaimTakenBy(DBusConnection *conn, DBusMessage *call, bool renewed)
     if (!stillOnBus(conn, s_owner)) {
         _vllog("claim holder %s left", s_owner.c_str());
         vlReleaseSensor(conn);
+        return;
     }
+    vlClaimExpiryStart(conn, s_owner);
 }
 
 bool vlHandleOwnerLeft(DBusConnection *conn, DBusMessage *msg)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "service/claim_expiry.h"
 #include "service/vorl2547_svr.h"
 
 namespace {
@@ -185,6 +186,7 @@ bool vlPollOnce(DBusConnection *conn, DBusError *err)
     if (!dbus_connection_read_write(conn, 0))
         return false;
     readWaiting(conn);
+    vlExpireIdleClaim(conn);
     if (s_held == 0) {
         waitIdle(conn);
         return true;

@@ -103,4 +103,26 @@ TEST(LogEscape, ControlCharactersAndBackslashes)
     EXPECT_STREQ(vllogEscape(nullptr, small, sizeof small), "");
 }
 
+TEST_F(LogWriter, AFileOverTheLimitIsMovedAsideAndTheNextLineStartsAnew)
+{
+    FILE *f = fopen(path_.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    fputs("0123456789", f);
+    vllogLimitSize(path_.c_str(), f, 10);
+    EXPECT_EQ(access(path_.c_str(), F_OK), 0);
+    fputs("x", f);
+    vllogLimitSize(path_.c_str(), f, 10);
+    fclose(f);
+    EXPECT_NE(access(path_.c_str(), F_OK), 0);
+    testing::internal::CaptureStdout();
+    vllogWriteLine(path_.c_str(), "next");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(file(), "next\n");
+    std::ifstream old(path_ + ".old");
+    std::string kept;
+    std::getline(old, kept);
+    EXPECT_EQ(kept, "0123456789x");
+    unlink((path_ + ".old").c_str());
+}
+
 } // namespace

@@ -22,6 +22,7 @@ int vlLstDev(int *count)
 int vlOpenDev() { return record("vlOpenDev", g_engine.openResult); }
 int vlCloseDev() { return record("vlCloseDev", 0); }
 int vlStopWorker() { return record("vlStopWorker", 0); }
+bool vlRunActive() { return false; }
 
 int vlEnrollFp(const char *id, const char *finger)
 {
