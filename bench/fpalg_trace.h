@@ -58,8 +58,9 @@ public:
 
 // Height of the phase correlation of view `v` and the probe at rotation
 // `k` near the full-resolution shift (dy, dx), and where it peaks.
-inline Peak peak_near(const RidgeView &v, const ProbeCache &pc, int k, float dy, float dx) {
+inline Peak peak_near(const RidgeView &v, ProbeCache &pc, int k, float dy, float dx) {
     auto w = std::make_unique<CoarseWork>();
+    ensure_angle(pc, k);
     phase_spectrum(v, w->view);
     Peak a, b;
     correlate_pair(w->view, pc.spectrum[k], pc.spectrum[k], w->work, a, b);

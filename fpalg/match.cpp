@@ -81,7 +81,7 @@ ScoreParts score_candidates(Workspace &w, const Template &stored, const ProbeCac
 
 ScoreParts match_templates(const Template &stored, const Template &probe) {
     Workspace &w = workspace();
-    const ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
+    ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
     for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
     std::vector<Candidate> cands = coarse_candidates(w.views, stored.view_count, pc, w.coarse);
     debug::candidates(cands);
@@ -91,7 +91,8 @@ ScoreParts match_templates(const Template &stored, const Template &probe) {
 
 ScoreParts match_at(const Template &stored, const Template &probe, const std::vector<Candidate> &cands) {
     Workspace &w = workspace();
-    const ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
+    ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
+    for (const Candidate &c : cands) ensure_angle(pc, c.angle);
     for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
     return score_candidates(w, stored, pc, cands);
 }
