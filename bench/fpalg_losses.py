@@ -30,8 +30,9 @@ ap.add_argument("--far", type=float, default=2e-5, help="pooled FAR level (defau
 ap.add_argument("--level", type=int, help="a failure is a score at or below this (instead of the FAR level)")
 ap.add_argument("--coverage-px", type=int, default=2304,
                 help="(a) when the probe shares fewer true pixels with every enrolled crop (default a quarter)")
-ap.add_argument("--min-quality", type=float, default=0.0,
-                help="probes whose impressions register with a lower peak are counted apart as unsure")
+ap.add_argument("--min-quality", type=float, default=0.08,
+                help="probes whose impressions register with a lower peak are counted apart as unsure (below 0.08 "
+                     "the true pose agrees with fewer than half of the matcher's confident matches)")
 ap.add_argument("--angle-tol", type=int, default=45, help="tenths of a degree from the true angle")
 ap.add_argument("--shift-tol", type=float, default=6.0, help="px from the true position")
 a = ap.parse_args()
@@ -167,6 +168,17 @@ cols = ["genuine", "fail", "rejected", "a coverage", "b search", "b: in coarse t
 print("reference (median log-term of passing genuine pairs at the true pose):",
       {t: round(v, 2) for t, v in ref.items()})
 print("passing genuine pairs at the true pose / elsewhere:", diag["pass_at_truth"], "/", diag["pass_elsewhere"])
+# How far the true poses can be trusted: matches scoring above 60 are almost
+# surely right, so they should lie at the true pose.
+agree = collections.defaultdict(lambda: [0, 0])
+for k, p in final.items():
+    t = truth.get(k, {}).get(sources[k[0]].get(int(p["view"]), -1))
+    if gen.get(k, -1) > 60 and t is not None:
+        b = agree[min(int(t[3] / 0.04), 6)]
+        b[0] += 1
+        b[1] += at_truth(k, p["view"], p["angle"], p["dy"], p["dx"])
+print("matches above 60 at the true pose, by registration peak:",
+      ", ".join(f"{0.04 * q:.2f}+: {100 * n[1] / n[0]:.0f} % of {n[0]}" for q, n in sorted(agree.items())))
 print("| set | " + " | ".join(cols) + " |")
 print("|---" * (len(cols) + 1) + "|")
 total = collections.Counter()
