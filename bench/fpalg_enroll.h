@@ -17,25 +17,33 @@ inline constexpr int kEnrollStages = 9;
 
 // next(image) fills a 96 x 96 10-bit capture and returns false when the
 // finger has no capture left. False when the captures ran out first.
+// `sources`, when given, receives for each view of the template the index
+// of the capture (in the order next() gave them) it was made from.
 template <class NextCapture>
-bool enroll_captures(NextCapture &&next, Template &out) {
+bool enroll_captures(NextCapture &&next, Template &out, std::vector<int> *sources = nullptr) {
     std::vector<Template> buf(kEnrollStages);
+    std::vector<int> from(kEnrollStages);
     std::vector<std::uint16_t> img(params::kPixels);
     Template last;
     int s = 1;
-    while (next(img)) {
+    for (int taken = 0; next(img); ++taken) {
         int fg = 0;
         if (create_template(img.data(), buf[s - 1], fg) != CreateResult::made) continue;
+        from[s - 1] = taken;
         if (s >= 2) {
             Template merged;
             if (merge_templates(s == 2 ? buf[0] : last, buf[s - 1], merged) != MergeResult::merged) {
-                if (s == 2) buf[0] = buf[1];
+                if (s == 2) {
+                    buf[0] = buf[1];
+                    from[0] = from[1];
+                }
                 continue;
             }
             last = merged;
         }
         if (++s == kEnrollStages + 1) {
             out = last;
+            if (sources) *sources = from;
             return true;
         }
     }

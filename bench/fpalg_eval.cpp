@@ -5,16 +5,22 @@
 //
 // usage: fpalg-eval PREFIX OUT.csv [FINGER_STEP [PROBE_STEP [FIRST_PROBE]]]
 // (two runs with PROBE_STEP 2 and FIRST_PROBE 0 and 1 split the work in halves)
+// With FPALG_EVAL_TRACE=TRACE.csv, every genuine comparison also writes what
+// the matcher tried (fpalg_trace.h), and with PREFIX.truth present
+// (fpalg_truth.py) how the true pose scores; fpalg_losses.py reads both.
+// FPALG_EVAL_GENUINE_ONLY=1 skips the impostor pairs.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "create.h"
 #include "fpalg_enroll.h"
+#include "fpalg_trace.h"
 #include "match.h"
 
 using namespace fpalg;
@@ -32,7 +38,7 @@ std::vector<std::uint16_t> widen(const unsigned char *p) {
     return v;
 }
 
-bool enroll(const Finger &f, Template &out) {
+bool enroll(const Finger &f, Template &out, std::vector<int> &sources) {
     std::size_t next = 0;
     return bench::enroll_captures(
         [&](std::vector<std::uint16_t> &img) {
@@ -40,7 +46,14 @@ bool enroll(const Finger &f, Template &out) {
             img = f.captures[next++];
             return true;
         },
-        out);
+        out, &sources);
+}
+
+void trace_parts(std::FILE *t, char kind, std::size_t pf, std::size_t pi, const ScoreParts &p) {
+    std::fprintf(t, "%c,%zu,%zu,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%.3f,%d,%d,%d,%d,%.4f,%d\n", kind, pf, pi,
+                 p.view, p.angle_deci, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.blocks, p.good_blocks, p.block_ncc,
+                 p.rigid_block_ncc, p.ambiguity, p.minutiae_stored, p.minutiae_probe, p.minutiae_paired, p.union_px,
+                 p.raw, p.score);
 }
 
 }  // namespace
@@ -71,8 +84,20 @@ int main(int argc, char **argv) {
     }
     std::vector<Template> gallery(fingers.size());
     std::vector<bool> enrolled(fingers.size());
+    std::vector<std::vector<int>> sources(fingers.size());
+    const char *trace_path = std::getenv("FPALG_EVAL_TRACE");
+    const bool genuine_only = std::getenv("FPALG_EVAL_GENUINE_ONLY") != nullptr;
+    std::FILE *trace = trace_path ? std::fopen(trace_path, "w") : nullptr;
+    const bench::Truth truth = trace ? bench::read_truth(prefix + ".truth") : bench::Truth{};
+    std::set<int> known;  // fingers with true poses
+    for (const auto &[fp, poses] : truth) known.insert(fp.first);
     for (std::size_t i = 0; i < fingers.size(); ++i) {
-        enrolled[i] = enroll(fingers[i], gallery[i]);
+        // Genuine pairs alone need no other finger enrolled.
+        if (genuine_only && !known.empty() && !known.count(static_cast<int>(i * fstep))) continue;
+        enrolled[i] = enroll(fingers[i], gallery[i], sources[i]);
+        if (trace && enrolled[i])
+            for (int v = 0; v < gallery[i].view_count; ++v)
+                std::fprintf(trace, "V,%zu,%d,%d,%d\n", i * fstep, v, sources[i][v], gallery[i].views[v].frame);
         if (!enrolled[i]) std::cerr << "FTE " << fingers[i].name << "\n";
         int frames = 0;
         for (int v = 0; v < gallery[i].view_count; ++v) frames += gallery[i].views[v].frame == v;
@@ -95,8 +120,28 @@ int main(int argc, char **argv) {
                 const char *kind = t == pf                                       ? "genuine"
                                    : fingers[t].identity == fingers[pf].identity ? "same"
                                                                                  : "impostor";
-                if (kind[0] == 's') continue;
-                ScoreParts p = match_templates(gallery[t], probe);
+                if (kind[0] == 's' || (genuine_only && t != pf)) continue;
+                bench::TraceSink sink;
+                ScoreParts p;
+                {
+                    debug::Scope scope(trace && t == pf ? &sink : nullptr);
+                    p = match_templates(gallery[t], probe);
+                }
+                if (trace && t == pf) {
+                    // Finger numbers in the trace are those of the .idx file.
+                    const std::size_t fi = pf * fstep;
+                    for (const Candidate &c : sink.cands)
+                        std::fprintf(trace, "C,%zu,%zu,%d,%d,%d,%d,%.4f\n", fi, pi, c.view, angle_of(c.angle),
+                                     c.peak.dy, c.peak.dx, c.peak.height);
+                    for (const ScoreParts &a : sink.aligns) trace_parts(trace, 'A', fi, pi, a);
+                    trace_parts(trace, 'M', fi, pi, p);
+                    const auto it = truth.find({static_cast<int>(fi), static_cast<int>(pi)});
+                    if (it != truth.end()) {
+                        bool reachable = false;
+                        const ScoreParts o = bench::oracle(gallery[t], probe, sources[t], it->second, reachable);
+                        if (reachable) trace_parts(trace, 'O', fi, pi, o);
+                    }
+                }
                 if (std::getenv("FPALG_EVAL_DIAG") && t == pf) {
                     // How well would the best single capture of all 30 have done?
                     for (const auto &img : fingers[t].captures) {
@@ -115,5 +160,6 @@ int main(int argc, char **argv) {
             }
         }
     std::fclose(out);
+    if (trace) std::fclose(trace);
     return 0;
 }

@@ -78,33 +78,31 @@ bool same_view(const View &a, const View &b) { return a.level == b.level && a.ma
 // angles on either side of the best of those. The correlation peak falls off
 // slowly enough with a rotation error of one or two steps that the best
 // coarse angle lies next to the true one; this saves half the transforms.
-void search_view(CoarseWork &w, const Spectrum *probe, int v, std::vector<Candidate> &cands) {
+void search_view(CoarseWork &w, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
+    // Rotations a and b (b may be a again) on this view, in one transform.
+    const auto try_pair = [&](int a, int b) {
+        ensure_angle(probe, a);
+        ensure_angle(probe, b);
+        Peak pa, pb;
+        correlate_pair(w.view, probe.spectrum[a], probe.spectrum[b], w.work, pa, pb);
+        cands.push_back({v, a, pa});
+        if (b != a) cands.push_back({v, b, pb});
+    };
     const std::size_t first = cands.size();
     constexpr int kStride = params::kCoarseAngleStride;
     // Start where the upright probe is among the angles tried first: most
     // touches land nearly upright.
-    for (int k = (kAngles / 2) % kStride; k < kAngles; k += 2 * kStride) {
-        const int k2 = k + kStride < kAngles ? k + kStride : k;
-        Peak a, b;
-        correlate_pair(w.view, probe[k], probe[k2], w.work, a, b);
-        cands.push_back({v, k, a});
-        if (k2 != k) cands.push_back({v, k2, b});
-    }
+    for (int k = (kAngles / 2) % kStride; k < kAngles; k += 2 * kStride)
+        try_pair(k, k + kStride < kAngles ? k + kStride : k);
     std::size_t top = first;
     for (std::size_t i = first; i < cands.size(); ++i)
         if (cands[i].peak.height > cands[top].peak.height) top = i;
     const int k = cands[top].angle;
     const int lo = k - 1, hi = k + 1;
-    Peak a, b;
-    if (lo >= 0 && hi < kAngles) {
-        correlate_pair(w.view, probe[lo], probe[hi], w.work, a, b);
-        cands.push_back({v, lo, a});
-        cands.push_back({v, hi, b});
-    } else {
-        const int only = lo >= 0 ? lo : hi;
-        correlate_pair(w.view, probe[only], probe[only], w.work, a, b);
-        cands.push_back({v, only, a});
-    }
+    if (lo >= 0 && hi < kAngles)
+        try_pair(lo, hi);
+    else
+        try_pair(lo >= 0 ? lo : hi, lo >= 0 ? lo : hi);
 }
 
 }  // namespace
@@ -161,24 +159,27 @@ FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, con
     b = find_peak(w.im.data(), norm);
 }
 
-const ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {
+ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {
     if (c.valid && same_view(c.source, probe)) return c;
     c.source = probe;
-    RidgeView upright;
-    decode_ridges(probe, upright);
-    for (int k = 0; k < kAngles; ++k) {
-        rotate_ridges(upright, angle_of(k), c.rotated[k]);
-        phase_spectrum(c.rotated[k], c.spectrum[k]);
-    }
+    decode_ridges(probe, c.upright);
+    std::fill(std::begin(c.ready), std::end(c.ready), false);
     c.valid = true;
     return c;
 }
 
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const ProbeCache &probe, CoarseWork &w) {
+void ensure_angle(ProbeCache &c, int k) {
+    if (c.ready[k]) return;
+    rotate_ridges(c.upright, angle_of(k), c.rotated[k]);
+    phase_spectrum(c.rotated[k], c.spectrum[k]);
+    c.ready[k] = true;
+}
+
+std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, ProbeCache &probe, CoarseWork &w) {
     std::vector<Candidate> cands;
     for (int v = 0; v < count; ++v) {
         phase_spectrum(views[v], w.view);
-        search_view(w, probe.spectrum, v, cands);
+        search_view(w, probe, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;

@@ -28,18 +28,24 @@ void correlate_pair(const Spectrum &view, const Spectrum &probe_a, const Spectru
 // tenths of a degree (the middle index is upright).
 constexpr int angle_of(int k) { return (k - params::kAngleCount / 2) * params::kAngleStepDeciDeg; }
 
-// Everything derived from one probe view: its ridges at every rotation and
-// their spectra. Verification compares many templates with one probe, so
-// this is worth keeping between calls.
+// Everything derived from one probe view: its ridges at each rotation the
+// search asked for and their spectra. Verification compares many templates
+// with one probe, so this is worth keeping between calls.
 struct ProbeCache {
     View source{};
     bool valid = false;
+    RidgeView upright;
+    bool ready[params::kAngleCount] = {};
     RidgeView rotated[params::kAngleCount];
     Spectrum spectrum[params::kAngleCount];
 };
 
-// Fills `cache` for `probe` unless it already holds it.
-const ProbeCache &prepare_probe(ProbeCache &cache, const View &probe);
+// Makes `cache` hold `probe` unless it already does; rotations are made
+// when first asked for.
+ProbeCache &prepare_probe(ProbeCache &cache, const View &probe);
+
+// Makes rotation index k of the cached probe (rotated ridges and spectrum).
+void ensure_angle(ProbeCache &cache, int k);
 
 // The probe at rotation index `angle` over stored view `view`.
 struct Candidate {
@@ -54,7 +60,7 @@ struct CoarseWork {
 
 // Coarse alignment of the probe's rotations on each of the `count` stored
 // views (decoded ridges), best correlation peaks first, at most kCandidates.
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, const ProbeCache &probe, CoarseWork &w);
+std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, ProbeCache &probe, CoarseWork &w);
 
 // Keeps the kVerified candidates whose whole-overlap correlation at the
 // peak, weighed like the final evidence, is best.

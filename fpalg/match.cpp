@@ -56,15 +56,10 @@ void check_minutiae(Workspace &w, const ProbeCache &pc, ScoreParts &best) {
     best.minutiae_paired = m.paired;
 }
 
-}  // namespace
-
-ScoreParts match_templates(const Template &stored, const Template &probe) {
-    Workspace &w = workspace();
-    const ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
-    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
-    std::vector<Candidate> cands = coarse_candidates(w.views, stored.view_count, pc, w.coarse);
-    debug::candidates(cands);
-    screen_candidates(w.views, pc, cands);
+// Verifies the candidates, follows the best one's stretch, checks its
+// minutiae and calibrates.
+ScoreParts score_candidates(Workspace &w, const Template &stored, const ProbeCache &pc,
+                            const std::vector<Candidate> &cands) {
     ScoreParts best;
     for (const Candidate &c : cands) {
         const ScoreParts p = verify_candidate(stored, w.views, pc, c, w.canvas);
@@ -80,6 +75,26 @@ ScoreParts match_templates(const Template &stored, const Template &probe) {
     best.raw *= detail_factor(best);
     best.score = calibrated_score(best.raw);
     return best;
+}
+
+}  // namespace
+
+ScoreParts match_templates(const Template &stored, const Template &probe) {
+    Workspace &w = workspace();
+    ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
+    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
+    std::vector<Candidate> cands = coarse_candidates(w.views, stored.view_count, pc, w.coarse);
+    debug::candidates(cands);
+    screen_candidates(w.views, pc, cands);
+    return score_candidates(w, stored, pc, cands);
+}
+
+ScoreParts match_at(const Template &stored, const Template &probe, const std::vector<Candidate> &cands) {
+    Workspace &w = workspace();
+    ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
+    for (const Candidate &c : cands) ensure_angle(pc, c.angle);
+    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
+    return score_candidates(w, stored, pc, cands);
 }
 
 }  // namespace fpalg

@@ -3,6 +3,9 @@
 // alignments, calibrated score.
 #pragma once
 
+#include <vector>
+
+#include "coarse_align.h"
 #include "score_parts.h"
 #include "template_format.h"
 
@@ -11,5 +14,9 @@ namespace fpalg {
 // Best explanation of the probe's first view over the stored views.
 // The probe's rotated images are cached between calls with the same probe.
 ScoreParts match_templates(const Template &stored, const Template &probe);
+
+// The same comparison with the coarse search replaced by `cands`: lets the
+// bench tools score a pose known from elsewhere as the matcher would.
+ScoreParts match_at(const Template &stored, const Template &probe, const std::vector<Candidate> &cands);
 
 }  // namespace fpalg

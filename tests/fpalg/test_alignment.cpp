@@ -49,6 +49,20 @@ TEST_F(Alignment, RotatedCaptureMatchesAtItsAngle) {
     }
 }
 
+// A pose given from outside (the loss analysis's true pose) is scored on a
+// probe whose rotations the search never made: they must be made on demand.
+TEST_F(Alignment, GivenPoseIsScoredOnAFreshProbe) {
+    fpalg::Template s, p;
+    ASSERT_TRUE(fpalg::decode_template(make_template(print.capture(128, 128)).data(), s));
+    ASSERT_TRUE(fpalg::decode_template(make_template(print.capture(128, 128, 21.0)).data(), p));
+    const int k = 210 / fpalg::params::kAngleStepDeciDeg + fpalg::params::kAngleCount / 2;
+    const fpalg::ScoreParts right = fpalg::match_at(s, p, {fpalg::Candidate{0, k, fpalg::Peak{0.3f, 0, 0}}});
+    EXPECT_GT(right.score, FPALG_MATCH_THRESHOLD);
+    EXPECT_EQ(right.angle_deci, 210);
+    const fpalg::ScoreParts wrong = fpalg::match_at(s, p, {fpalg::Candidate{0, k - 10, fpalg::Peak{0.3f, 0, 0}}});
+    EXPECT_LE(wrong.score, FPALG_MATCH_THRESHOLD);
+}
+
 TEST_F(Alignment, RotatedAndShiftedProbeMatchesAnEnrolledGrid) {
     const Bytes enrolled = enroll_grid(print);
     EXPECT_GT(score(enrolled, make_template(print.capture(100, 150, 15))), FPALG_MATCH_THRESHOLD);
