@@ -28,3 +28,11 @@ BENCH_STEPS += bench-fpalg-calib
 # the score scale's knots with their uncertainty, and leave-one-set-out.
 bench-fpalg-calib: build
 	bench/fpalg_calib.sh $(abspath $(BUILD)) $(SHARED)
+
+BENCH_STEPS += bench-fpgen-fidelity
+.PHONY: bench-fpgen-fidelity
+# Generated fingers against the real sets, to the matcher: impostor tail,
+# genuine FRR, image statistics and a contact sheet (minutes; FPGEN_POOL=million
+# for the million-pair pool, about an hour).
+bench-fpgen-fidelity: build
+	bench/fpgen_fidelity.sh $(if $(filter million,$(FPGEN_POOL)),--million) $(abspath $(BUILD)) $(SHARED)
