@@ -4,19 +4,19 @@
 # benchmark's crops of every image set (fpalg-eval, K=2), compared by
 # bench/fpgen_fidelity.py; fpgen_stats.py on generated and real prints; and
 # a contact sheet of generated and real 96 x 96 crops side by side.
-#   bench/fpgen_fidelity.sh [--million] [BUILD_DIR] [SHARED_DIR]
+#   bench/fpgen_fidelity.sh [--million | --fingers N] [BUILD_DIR] [SHARED_DIR]
 # Default pool: 120 fingers x 4 probes (57,000 impostor pairs, minutes on
 # two cores); --million: 500 fingers x 4 probes (998,000 pairs, about an
-# hour). Without the image sets only the generated side is measured.
+# hour on two idle cores). Without the image sets only the generated side is measured.
 # Results stay in BUILD_DIR/fpgen-fidelity (scores and the sheet; the
 # crops of the real images live in a scratch folder under /tmp, removed on
 # exit). The sheet holds real crops: never commit or ship it.
 set -euo pipefail
 fingers=120
-if [ "${1:-}" = "--million" ]; then
-  fingers=500
-  shift
-fi
+case "${1:-}" in
+  --million) fingers=500; shift ;;
+  --fingers) fingers=$2; shift 2 ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shared=${2:-$root/../shared}
