@@ -1,6 +1,8 @@
 // A large impostor pool from generated fingers, for the score-scale fit
-// (bench/fpalg_tailfit.py): generated fingers resemble each other more than
-// real ones do, so their impostor tail is a conservative check of the
+// (bench/fpalg_tailfit.py) and for comparing generated with real fingers
+// (bench/fpgen_fidelity.py). The generator's default style gives fingers
+// about as distinct and as hard to match as real ones; --style easy gives
+// the emulated sensor's look-alike fingers, a pessimistic check of the
 // threshold. Enrolls N fingers from their first impressions as the daemon
 // does, renders P further impressions of each as probes, and scores every
 // probe against every template, probe by probe (the matcher keeps the last
@@ -41,6 +43,7 @@ struct Options {
     int captures = 30;  // impressions offered to enrollment; probes follow them
     int threads = 2;
     std::uint32_t seed = kPoolSeed;
+    fpgen::Style style = fpgen::kDefaultStyle;
     double keep = 0.01;  // share of the highest impostor raw values written out
     std::string out = "fpalg_genpool.json";
 };
@@ -52,9 +55,9 @@ struct ProbeResult {
     std::vector<std::uint8_t> score;
 };
 
-std::vector<std::uint16_t> capture(std::uint32_t seed, int finger, int impression) {
+std::vector<std::uint16_t> capture(std::uint32_t seed, int finger, int impression, fpgen::Style style) {
     // 12-bit sensor samples to the library's 10 bits, as the daemon does.
-    const fpgen::Frame12 f = fpgen::render_impression12(seed, finger, impression);
+    const fpgen::Frame12 f = fpgen::render_impression12(seed, finger, impression, style);
     std::vector<std::uint16_t> img(f.size());
     for (std::size_t i = 0; i < f.size(); ++i) img[i] = static_cast<std::uint16_t>(f[i] >> 2);
     return img;
@@ -76,7 +79,7 @@ void split(int threads, int n, Body body) {
     if (msg) std::fprintf(stderr, "fpalg-genpool: %s\n", msg);
     std::fprintf(stderr,
                  "usage: fpalg-genpool [--fingers N] [--probes P] [--captures C] [--threads T]\n"
-                 "                     [--seed S] [--keep SHARE] [--out FILE.json]\n"
+                 "                     [--seed S] [--style easy|normal|hard] [--keep SHARE] [--out FILE.json]\n"
                  "  N fingers (default 1000) enrolled from impressions 0..C-1 (C default 30),\n"
                  "  P probes each (default 4) from impressions C..C+P-1, every probe scored\n"
                  "  against every template on T threads (default 2); the highest SHARE\n"
@@ -95,6 +98,10 @@ Options parse(int argc, char **argv) {
         const double x = std::strtod(v, &end);
         if (a == "--out") {
             o.out = v;
+            continue;
+        }
+        if (a == "--style") {
+            if (!fpgen::parse_style(v, o.style)) usage(("unknown style " + std::string(v)).c_str());
             continue;
         }
         if (end == v || *end) usage(("not a number: " + std::string(v)).c_str());
@@ -147,7 +154,7 @@ int main(int argc, char **argv) {
             enrolled[f] = bench::enroll_captures(
                 [&](std::vector<std::uint16_t> &img) {
                     if (next >= o.captures) return false;
-                    img = capture(o.seed, f, next++);
+                    img = capture(o.seed, f, next++, o.style);
                     return true;
                 },
                 gallery[f]);
@@ -166,7 +173,7 @@ int main(int argc, char **argv) {
             r.impression = o.captures + p % o.probes;
             Template probe;
             int fg = 0;
-            const auto img = capture(o.seed, r.finger, r.impression);
+            const auto img = capture(o.seed, r.finger, r.impression, o.style);
             r.made = create_template(img.data(), probe, fg) == CreateResult::made;
             if (!r.made) continue;
             r.raw.assign(n, std::nanf(""));
@@ -225,8 +232,10 @@ int main(int argc, char **argv) {
         return 1;
     }
     const long fte = n - std::accumulate(enrolled.begin(), enrolled.end(), 0L);
-    std::fprintf(out, "{\n\"tool\": \"fpalg-genpool\", \"seed\": %u, \"fingers\": %d, \"probes_per_finger\": %d,\n",
-                 o.seed, n, o.probes);
+    std::fprintf(out,
+                 "{\n\"tool\": \"fpalg-genpool\", \"seed\": %u, \"style\": \"%s\", \"fingers\": %d, "
+                 "\"probes_per_finger\": %d,\n",
+                 o.seed, fpgen::style_name(o.style), n, o.probes);
     std::fprintf(out, "\"captures\": %d, \"threads\": %d, \"fte\": %ld, \"rejected_probes\": %ld,\n", o.captures,
                  o.threads, fte, rejected);
     std::fprintf(out, "\"seconds\": {\"enroll\": %.2f, \"match\": %.2f, \"match_cpu\": %.2f},\n", t_enroll, t_match,
@@ -267,8 +276,8 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    std::printf("generated pool, seed %u: %d fingers (FTE %ld), %d probes (%ld rejected)\n", o.seed, n, fte, np,
-                rejected);
+    std::printf("generated pool, seed %u, style %s: %d fingers (FTE %ld), %d probes (%ld rejected)\n", o.seed,
+                fpgen::style_name(o.style), n, fte, np, rejected);
     std::printf("genuine %ld: FRR at > %d %.2f %%\n", gen_count, threshold,
                 gen_count ? 100.0 * (gen_count - gen_accept) / gen_count : 0.0);
     std::printf("impostor %ld: %ld above %d", imp_count, imp_above, threshold);

@@ -7,7 +7,7 @@
 
 namespace fpgen {
 
-Image contact_sheet(uint32_t seed, int fingers, int impressions, int tile)
+Image contact_sheet(uint32_t seed, int fingers, int impressions, int tile, Style style)
 {
     constexpr int kGap = 4;
     if (fingers < 1 || impressions < 1 || fingers > 64 || impressions > 64)
@@ -23,7 +23,7 @@ Image contact_sheet(uint32_t seed, int fingers, int impressions, int tile)
     sheet.pixels.assign(static_cast<size_t>(wl) * hl, 255);
     for (int f = 0; f < fingers; ++f)
         for (int i = 0; i < impressions; ++i) {
-            const Impression img = render_impression(seed, f, i, tile, tile);
+            const Impression img = render_impression(seed, f, i, tile, tile, style);
             const int x0 = kGap + i * (tile + kGap);
             const int y0 = kGap + f * (tile + kGap);
             for (int y = 0; y < tile; ++y)

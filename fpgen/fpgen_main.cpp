@@ -31,13 +31,17 @@ const char kUsage[] = "Usage: vorl2547-fpgen [options]\n"
                       "      F rows (fingers 0..F-1) of I impressions, default 4 x 4 of 192x192\n"
                       "Common:\n"
                       "  --seed S        generator seed (default 2547)\n"
+                      "  --style STYLE   easy (the emulated sensor's fingers: look-alike, gently\n"
+                      "                  pressed), normal (as distinct and as hard to match as\n"
+                      "                  real fingers; the default) or hard\n"
                       "  --help          this text\n"
                       "\n"
                       "Fingers and impressions are numbered from 0, as the sandbox's\n"
-                      "place-finger N K counts them.\n";
+                      "place-finger N K counts them; --style easy gives its images.\n";
 
 struct Options {
     uint32_t seed = fpgen::kDefaultSeed;
+    fpgen::Style style = fpgen::kDefaultStyle;
     int finger = -1;
     int impression = -1;
     int width = 0;
@@ -78,7 +82,7 @@ void parse_size(const char *text, Options &o)
 
 Options parse(int argc, char **argv)
 {
-    enum { kSeed = 1, kFinger, kImpression, kSize, kOut, kBatch, kFingers, kImpressions, kSheet, kHelp };
+    enum { kSeed = 1, kFinger, kImpression, kSize, kOut, kBatch, kFingers, kImpressions, kSheet, kStyle, kHelp };
     static const option longs[] = {
         {"seed", required_argument, nullptr, kSeed},
         {"finger", required_argument, nullptr, kFinger},
@@ -89,6 +93,7 @@ Options parse(int argc, char **argv)
         {"fingers", required_argument, nullptr, kFingers},
         {"impressions", required_argument, nullptr, kImpressions},
         {"contact-sheet", required_argument, nullptr, kSheet},
+        {"style", required_argument, nullptr, kStyle},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -105,6 +110,10 @@ Options parse(int argc, char **argv)
         case kFingers: o.fingers = static_cast<int>(parse_number(optarg, "finger count", 1, 10000)); break;
         case kImpressions: o.impressions = static_cast<int>(parse_number(optarg, "impression count", 1, 1000)); break;
         case kSheet: o.sheet = optarg; break;
+        case kStyle:
+            if (!fpgen::parse_style(optarg, o.style))
+                fail(std::string("invalid style '") + optarg + "' (expected easy, normal or hard)");
+            break;
         case kHelp: std::fputs(kUsage, stdout); std::exit(0);
         default: std::fputs(kUsage, stderr); std::exit(2);
         }
@@ -131,13 +140,13 @@ int run_single(const Options &o)
     const size_t n = o.out.size();
     if (n >= 4 && (o.out.compare(n - 4, 4, ".raw") == 0 || o.out.compare(n - 4, 4, ".RAW") == 0)) {
         std::string error;
-        if (!fpgen::write_raw_frame(o.out, fpgen::render_frame(o.seed, o.finger, o.impression), error))
+        if (!fpgen::write_raw_frame(o.out, fpgen::render_frame(o.seed, o.finger, o.impression, o.style), error))
             fail(error);
         return 0;
     }
     const int w = o.width ? o.width : fpgen::kFrameSide;
     const int h = o.height ? o.height : fpgen::kFrameSide;
-    write_or_fail(o.out, fpgen::render_impression(o.seed, o.finger, o.impression, w, h));
+    write_or_fail(o.out, fpgen::render_impression(o.seed, o.finger, o.impression, w, h, o.style));
     return 0;
 }
 
@@ -152,19 +161,19 @@ int run_batch(const Options &o)
     for (int f = 0; f < o.fingers; ++f)
         for (int i = 0; i < o.impressions; ++i)
             write_or_fail(o.batch + "/" + std::to_string(f) + "_" + std::to_string(i) + ".pgm",
-                          fpgen::render_impression(o.seed, f, i, w, h));
+                          fpgen::render_impression(o.seed, f, i, w, h, o.style));
     const std::string readme = o.batch + "/README.txt";
     FILE *f = std::fopen(readme.c_str(), "w");
     if (!f)
         fail(readme + ": " + std::strerror(errno));
     std::fprintf(f,
-                 "Dataset: vorl2547-fpgen synthetic fingerprints (seed %u)\n"
+                 "Dataset: vorl2547-fpgen synthetic fingerprints (seed %u, style %s)\n"
                  "Files: %d x 8-bit grayscale binary PGM (P5), name = <finger>_<impression>.pgm\n"
                  "Fingers x impressions: %d x %d (fingers 0..%d, impressions 0..%d)\n"
                  "Image size (WxH): %dx%d px; resolution: 500 dpi\n"
                  "campaign: vorl2547-fpgen-%u (sets of one seed share fingers)\n",
-                 static_cast<unsigned>(o.seed), o.fingers * o.impressions, o.fingers, o.impressions, o.fingers - 1,
-                 o.impressions - 1, w, h, static_cast<unsigned>(o.seed));
+                 static_cast<unsigned>(o.seed), fpgen::style_name(o.style), o.fingers * o.impressions, o.fingers,
+                 o.impressions, o.fingers - 1, o.impressions - 1, w, h, static_cast<unsigned>(o.seed));
     if (std::fclose(f) != 0)
         fail(readme + ": write failed");
     return 0;
@@ -177,7 +186,7 @@ int run_sheet(const Options &o)
     const int tile = o.width ? o.width : 192;
     if (o.height && o.height != tile)
         fail("contact sheet tiles are square (--size WxW)");
-    write_or_fail(o.sheet, fpgen::contact_sheet(o.seed, fingers, impressions, tile));
+    write_or_fail(o.sheet, fpgen::contact_sheet(o.seed, fingers, impressions, tile, o.style));
     return 0;
 }
 

@@ -34,10 +34,15 @@ struct Placement {
     void to_master(int u, int v, double &mx, double &my) const;
 };
 
-Placement draw_placement(Rng &rng, const Master &m, int w, int h);
-Placement impression_placement(uint32_t seed, int finger, int impression, int w, int h);
+// How carelessly a style's captures are made: 0 for easy (the first model's
+// ranges), 1 for normal, more for hard.
+double carelessness(Style style);
+
+Placement draw_placement(Rng &rng, const Master &m, int w, int h, Style style = kDefaultStyle);
+Placement impression_placement(uint32_t seed, int finger, int impression, int w, int h, Style style = kDefaultStyle);
 
 void check_size(int w, int h);
-std::vector<double> render_intensity(uint32_t seed, int finger, int impression, int w, int h);
+std::vector<double> render_intensity(uint32_t seed, int finger, int impression, int w, int h,
+                                     Style style = kDefaultStyle);
 
 } // namespace fpgen

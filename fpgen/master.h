@@ -34,9 +34,10 @@ struct Master {
 };
 
 void check_finger(int finger);
-Master make_master(uint32_t seed, int finger, int w, int h);
+// The easy style has masters of its own; normal and hard share theirs.
+Master make_master(uint32_t seed, int finger, int w, int h, Style style = kDefaultStyle);
 // The kMasterWidth x kMasterHeight master, built once and kept while some
 // other fingers are in use.
-std::shared_ptr<const Master> cached_master(uint32_t seed, int finger);
+std::shared_ptr<const Master> cached_master(uint32_t seed, int finger, Style style = kDefaultStyle);
 
 } // namespace fpgen

@@ -43,8 +43,13 @@ private:
     double model_at(double x, double y) const;
 };
 
-PatternClass draw_pattern_class(Rng &rng);
+// `realistic`: the published shares of the five classes (arch 4 %, tented
+// arch 3 %, left loop 34 %, right loop 32 %, whorl 28 %); else the first
+// model's rougher ones.
+PatternClass draw_pattern_class(Rng &rng, bool realistic = false);
 // Places the singular points of `cls` around the fingertip centre (cx, cy).
-OrientationModel make_orientation_model(Rng &rng, PatternClass cls, double cx, double cy);
+// `realistic` spreads them wider and bends the flow around them more, as
+// real fingers differ from one another.
+OrientationModel make_orientation_model(Rng &rng, PatternClass cls, double cx, double cy, bool realistic = false);
 
 } // namespace fpgen

@@ -120,7 +120,7 @@ int period_bin(double period)
 }
 
 std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t> &orient, const std::vector<uint8_t> &period,
-                                 Rng &rng)
+                                 Rng &rng, uint32_t seed_density)
 {
     const int pw = w + kCols; // kRadius left, kCols - kRadius right
     const int ph = h + 2 * kRadius;
@@ -131,7 +131,7 @@ std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t> &orien
     // many independent ridge flows meet, and so how many minutiae form.
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            if (rng.below(1000) < 4)
+            if (rng.below(1000) < seed_density)
                 a[static_cast<size_t>(y + kRadius) * pw + x + kRadius] = rng.below(2) ? kRidgeOne : -kRidgeOne;
 
     for (int it = 0; it < kIterations; ++it) {

@@ -23,9 +23,10 @@ constexpr int kRidgeOne = 1024; // Q10 amplitude of a ridge crest
 int orientation_bin(double theta); // theta in [0, pi)
 int period_bin(double period);
 
-// orient/period: one bin per pixel of the w x h canvas. Returns Q10 samples in
-// [-kRidgeOne, kRidgeOne], positive on ridges.
+// orient/period: one bin per pixel of the w x h canvas; seed_density: seeds
+// per 1000 pixels. Returns Q10 samples in [-kRidgeOne, kRidgeOne], positive
+// on ridges.
 std::vector<int16_t> grow_ridges(int w, int h, const std::vector<uint8_t> &orient, const std::vector<uint8_t> &period,
-                                 Rng &rng);
+                                 Rng &rng, uint32_t seed_density = 4);
 
 } // namespace fpgen

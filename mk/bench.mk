@@ -42,3 +42,11 @@ bench-column-noise: build
 	mkdir -p $(BUILD)/bench
 	$(BUILD)/sim/column-noise-bench --out $(BUILD)/bench/column_noise.csv
 	/usr/bin/python3 bench/column_noise_plot.py $(BUILD)/bench/column_noise.csv $(BUILD)/bench/column_noise.png
+
+BENCH_STEPS += bench-fpgen-fidelity
+.PHONY: bench-fpgen-fidelity
+# Generated fingers against the real sets, to the matcher: impostor tail,
+# genuine FRR, image statistics and a contact sheet (minutes; FPGEN_POOL=million
+# for the million-pair pool, about an hour).
+bench-fpgen-fidelity: build
+	bench/fpgen_fidelity.sh $(if $(filter million,$(FPGEN_POOL)),--million) $(abspath $(BUILD)) $(SHARED)

@@ -47,6 +47,8 @@ int intArg(std::istringstream &in, const char *what)
     return v;
 }
 
+// The emulated sensor's fingers are the generator's easy style: the tests
+// and the demo name them by number and rely on their pixels.
 void placeGenerated(SensorModel &model, std::istringstream &args)
 {
     const int finger = intArg(args, "finger number");
@@ -57,12 +59,12 @@ void placeGenerated(SensorModel &model, std::istringstream &args)
     if (finger < 0)
         throw std::invalid_argument("finger number must not be negative");
     if (impression >= 0) {
-        const fpgen::Frame f = fpgen::render_frame(fpgen::kDefaultSeed, finger, impression);
+        const fpgen::Frame f = fpgen::render_frame(fpgen::kDefaultSeed, finger, impression, fpgen::Style::easy);
         model.placeFrame(std::vector<uint8_t>(f.begin(), f.end()));
         return;
     }
     model.placeSource([finger](int capture) {
-        const fpgen::Frame f = fpgen::render_frame(fpgen::kDefaultSeed, finger, capture);
+        const fpgen::Frame f = fpgen::render_frame(fpgen::kDefaultSeed, finger, capture, fpgen::Style::easy);
         return std::vector<uint8_t>(f.begin(), f.end());
     });
 }

@@ -31,7 +31,8 @@ uLong crcOf(const Templ &t)
 // Returns the library's result; t receives the template.
 int extract(int finger, int impression, Templ &t)
 {
-    const fpgen::Frame12 img12 = fpgen::render_impression12(fpgen::kDefaultSeed, finger, impression);
+    const fpgen::Frame12 img12 =
+        fpgen::render_impression12(fpgen::kDefaultSeed, finger, impression, fpgen::Style::easy);
     std::vector<uint16_t> img(fpgen::kFramePixels * 2, 0);
     for (size_t n = 0; n < fpgen::kFramePixels; ++n)
         img[n] = static_cast<uint16_t>(img12[n] >> 2);

@@ -90,7 +90,7 @@ class TestVerify:
 
     def test_sandbox_and_generator_count_fingers_alike(self, sandbox):
         frame = os.path.join(sandbox.dir, "probe.raw")
-        subprocess.run([os.path.join(BUILD, "fpgen", "vorl2547-fpgen"), "--finger", str(ALICE),
+        subprocess.run([os.path.join(BUILD, "fpgen", "vorl2547-fpgen"), "--style", "easy", "--finger", str(ALICE),
                         "--impression", "42", "--out", frame], check=True)
         sandbox.sensor("place", frame)
         assert sandbox.ctl("verify", "alice").returncode == 0
@@ -204,7 +204,7 @@ class TestTools:
 
         def image(finger, impression):
             path = str(tmp_path / ("%d_%d.pgm" % (finger, impression)))
-            subprocess.run([fpgen, "--finger", str(finger), "--impression", str(impression),
+            subprocess.run([fpgen, "--style", "easy", "--finger", str(finger), "--impression", str(impression),
                             "--out", path], check=True)
             return path
         stored = str(tmp_path / "stored.Data")

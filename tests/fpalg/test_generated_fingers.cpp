@@ -19,7 +19,8 @@ constexpr int kMasterSide = 288;
 // by `degrees`; `stretch` moves each sensor pixel's source by a smooth field.
 class Finger {
 public:
-    explicit Finger(int finger) : master_(fpgen::render_master(kSeed, finger, kMasterSide, kMasterSide)) {}
+    explicit Finger(int finger)
+        : master_(fpgen::render_master(kSeed, finger, kMasterSide, kMasterSide, fpgen::Style::easy)) {}
 
     template <typename Stretch>
     std::vector<std::uint16_t> capture(double cy, double cx, double degrees, Stretch stretch) const {

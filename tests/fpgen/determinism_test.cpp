@@ -21,12 +21,17 @@ uint32_t crc(const fpgen::Image &img) { return crc(img.pixels.data(), img.pixels
 
 TEST(Determinism, GoldenHashes)
 {
-    EXPECT_EQ(crc(fpgen::render_impression(2547, 0, 0, 96, 96)), 289778605u);
-    EXPECT_EQ(crc(fpgen::render_impression(2547, 0, 2, 300, 300)), 2141056199u);
-    EXPECT_EQ(crc(fpgen::render_impression(1, 17, 5, 160, 240)), 1386100167u);
-    const fpgen::Frame frame = fpgen::render_frame(2547, 0, 5);
+    using fpgen::Style;
+    EXPECT_EQ(crc(fpgen::render_impression(2547, 0, 0, 96, 96, Style::easy)), 289778605u);
+    EXPECT_EQ(crc(fpgen::render_impression(2547, 0, 2, 300, 300, Style::easy)), 2141056199u);
+    EXPECT_EQ(crc(fpgen::render_impression(1, 17, 5, 160, 240, Style::easy)), 1386100167u);
+    const fpgen::Frame frame = fpgen::render_frame(2547, 0, 5, Style::easy);
     EXPECT_EQ(crc(frame.data(), frame.size()), 24472832u);
-    EXPECT_EQ(crc(fpgen::render_master(2547, 1, 300, 300)), 70705207u);
+    EXPECT_EQ(crc(fpgen::render_master(2547, 1, 300, 300, Style::easy)), 70705207u);
+    // The default style: furrows, skin detail and soft rendering included.
+    EXPECT_EQ(crc(fpgen::render_impression(2547, 0, 0, 300, 300)), 2573260411u);
+    const fpgen::Frame hard = fpgen::render_frame(7321, 3, 31, Style::hard);
+    EXPECT_EQ(crc(hard.data(), hard.size()), 3712698891u);
 }
 
 TEST(Determinism, RepeatableAndThreadSafe)

@@ -102,13 +102,22 @@ TEST(Impression, SensorWindowShowsRidges)
     }
 }
 
-TEST(Impression, AllPatternClassesOccur)
+TEST(Impression, PatternClassesOccurAtPublishedShares)
 {
     std::set<fpgen::PatternClass> seen;
     for (int f = 0; f < 300; ++f)
-        seen.insert(fpgen::pattern_class(kSeed, f));
+        seen.insert(fpgen::pattern_class(kSeed, f, fpgen::Style::easy));
     EXPECT_EQ(seen.size(), 5u);
     EXPECT_STREQ(fpgen::pattern_name(fpgen::PatternClass::Whorl), "whorl");
+
+    // Arch 4 %, tented arch 3 %, left loop 34 %, right loop 32 %, whorl 28 %.
+    constexpr int kFingers = 10000;
+    const double published[5] = {0.04, 0.03, 0.34, 0.32, 0.28};
+    int count[5] = {};
+    for (int f = 0; f < kFingers; ++f)
+        ++count[static_cast<int>(fpgen::pattern_class(kSeed, f))];
+    for (int c = 0; c < 5; ++c)
+        EXPECT_NEAR(count[c] / static_cast<double>(kFingers), published[c], 0.015) << c;
 }
 
 TEST(Impression, RejectsInvalidArguments)
