@@ -35,9 +35,11 @@ sim::Artefacts sensorWith(double columns) {
     return a;
 }
 
-// One capture through the sensor: false when the gate drops it.
+// One capture through the sensor: false when the gate drops it. The
+// emulated sensor's own fingers (the easy style), so that the figures are
+// those of the sandbox with its artefacts switched on.
 bool capture(const sim::Artefacts &a, int finger, int impression, std::vector<uint16_t> &img10) {
-    fpgen::Frame12 f = fpgen::render_impression12(fpgen::kDefaultSeed, finger, impression);
+    fpgen::Frame12 f = fpgen::render_impression12(fpgen::kDefaultSeed, finger, impression, fpgen::Style::easy);
     a.apply(f.data(), impression);
     if (!fingerPresent(f.data())) return false;
     img10.resize(f.size());

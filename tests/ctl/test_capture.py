@@ -53,7 +53,8 @@ class TestCapture:
         assert out.returncode == 0, out.stderr
         for k in (0, 1):
             raw = tmp_path / ("sent%d.raw" % k)
-            subprocess.run([FPGEN, "--finger", str(FINGER), "--impression", str(k), "--out", str(raw)],
+            subprocess.run([FPGEN, "--style", "easy", "--finger", str(FINGER), "--impression", str(k),
+                            "--out", str(raw)],
                            check=True, capture_output=True)
             assert read_pgm16(tmp_path / ("f-%d.pgm" % (k + 1))) == unpack(raw.read_bytes())
             assert (tmp_path / ("f-%d.preview.pgm" % (k + 1))).read_bytes().startswith(b"P5\n96 96\n255\n")
