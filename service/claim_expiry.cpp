@@ -14,7 +14,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int BUS_ANSWER_MS = 2000;
 
 // Main thread only.
 bool s_expires = false;
@@ -23,21 +22,8 @@ Clock::time_point s_idleSince;
 // The holder's uid, or false when the bus does not say.
 bool unixUser(DBusConnection *conn, const std::string &name, dbus_uint32_t &uid)
 {
-    DBusMessage *ask =
-        dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetConnectionUnixUser");
-    const char *text = name.c_str();
-    if (ask == nullptr || !dbus_message_append_args(ask, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID)) {
-        if (ask != nullptr)
-            dbus_message_unref(ask);
-        return false;
-    }
-    DBusMessage *answer = dbus_connection_send_with_reply_and_block(conn, ask, BUS_ANSWER_MS, nullptr);
-    dbus_message_unref(ask);
-    if (answer == nullptr)
-        return false;
-    bool ok = dbus_message_get_args(answer, nullptr, DBUS_TYPE_UINT32, &uid, DBUS_TYPE_INVALID);
-    dbus_message_unref(answer);
-    return ok;
+    MessagePtr answer = vlAskBus(conn, "GetConnectionUnixUser", name);
+    return answer && dbus_message_get_args(answer.get(), nullptr, DBUS_TYPE_UINT32, &uid, DBUS_TYPE_INVALID);
 }
 
 } // namespace

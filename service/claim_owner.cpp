@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int BUS_ANSWER_MS = 2000;
-
 // Unique bus name of the claim's holder; empty when the holder is not known
 // (a peer-to-peer connection has no sender). Main thread only.
 std::string s_owner;
@@ -55,22 +53,10 @@ void unwatch(DBusConnection *conn)
 // given the benefit of the doubt.
 bool stillOnBus(DBusConnection *conn, const std::string &name)
 {
-    DBusMessage *ask =
-        dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "NameHasOwner");
-    const char *text = name.c_str();
-    if (ask == nullptr || !dbus_message_append_args(ask, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID)) {
-        if (ask != nullptr)
-            dbus_message_unref(ask);
-        return true;
-    }
-    DBusMessage *answer = dbus_connection_send_with_reply_and_block(conn, ask, BUS_ANSWER_MS, nullptr);
-    dbus_message_unref(ask);
-    if (answer == nullptr)
-        return true;
+    MessagePtr answer = vlAskBus(conn, "NameHasOwner", name);
     dbus_bool_t present = TRUE;
-    if (!dbus_message_get_args(answer, nullptr, DBUS_TYPE_BOOLEAN, &present, DBUS_TYPE_INVALID))
+    if (answer && !dbus_message_get_args(answer.get(), nullptr, DBUS_TYPE_BOOLEAN, &present, DBUS_TYPE_INVALID))
         present = TRUE;
-    dbus_message_unref(answer);
     return present;
 }
 

@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <dbus/dbus.h>
 
+#include <string>
+
+#include "common/dbus_ptr.h"
+
 inline constexpr const char *VL_BUS_NAME = "com.vorlen.fprint";
 inline constexpr const char *VL_INTERFACE = "com.vorlen.fprint";
 inline constexpr const char *VL_PROPERTIES_INTERFACE = "org.freedesktop.DBus.Properties";
@@ -45,6 +49,10 @@ bool vlBeginCall(DBusConnection *conn, DBusMessage *call, DBusError *err, const 
 // Enroll, StopEnroll, Verify and VerifyUser need a claimed sensor. Sends "not claimed."
 // and returns false when there is none.
 bool vlPassClaimGate(DBusConnection *conn, DBusMessage *call, DBusError *err);
+
+// Asks the bus daemon MEMBER (NameHasOwner, GetConnectionUnixUser) about one
+// name and waits briefly for the answer; null when there is none.
+MessagePtr vlAskBus(DBusConnection *conn, const char *member, const std::string &name);
 
 // The claim's holder: the bus connection whose Claim(..., true) opened the
 // sensor. While it holds the claim, Claim, Enroll, StopEnroll, Verify and
