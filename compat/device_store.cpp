@@ -63,11 +63,21 @@ void Device::deleteAll(DBusMessage *call, bool claimedUser)
         return;
     }
     std::shared_ptr<DBusMessage> keep(dbus_message_ref(call), MessageUnref{});
-    auto remove = [this, keep](const std::string &user) {
-        // Deleting under another client's claim or during a run is refused.
-        if (holder_ && (holder_->caller.busName != dbus_message_get_sender(keep.get()) || run_ != Run::None))
-            return replyError(conn_, keep.get(), ERR_ALREADY_IN_USE, "Device already in use");
-        daemon_.listFingers(user, [this, keep, user](bool ok, const std::vector<std::string> &names) {
+    // Deleting under another client's claim or during a run is refused,
+    // before the listing and again after it: a claim may change meanwhile.
+    auto inUse = [this, keep] {
+        if (holder_ && (holder_->caller.busName != dbus_message_get_sender(keep.get()) || run_ != Run::None)) {
+            replyError(conn_, keep.get(), ERR_ALREADY_IN_USE, "Device already in use");
+            return true;
+        }
+        return false;
+    };
+    auto remove = [this, keep, inUse](const std::string &user) {
+        if (inUse())
+            return;
+        daemon_.listFingers(user, [this, keep, user, inUse](bool ok, const std::vector<std::string> &names) {
+            if (inUse())
+                return;
             if (!ok)
                 return replyError(conn_, keep.get(), ERR_PRINTS_NOT_DELETED, "cannot read the stored fingers");
             deleteFingers(
@@ -117,16 +127,20 @@ void Device::deleteOne(DBusMessage *call)
         call, "DeleteEnrolledFinger takes a finger name",
         [this](std::shared_ptr<DBusMessage> keep, const std::string &finger) {
             std::string user = holder_->user;
-            // Authorized for this user: the claim is not looked at again.
-            daemon_.listFingers(user, [this, keep, user, finger](bool ok, const std::vector<std::string> &names) {
-                if (!ok || std::find(names.begin(), names.end(), finger) == names.end())
-                    return replyError(conn_, keep.get(), ERR_NO_ENROLLED_PRINTS, "Fingerprint not enrolled");
-                deleteFingers(
-                    user, {finger}, [this, keep] { replyEmpty(conn_, keep.get()); },
-                    [this, keep] {
-                        replyError(conn_, keep.get(), ERR_PRINTS_NOT_DELETED, "Failed to delete the print");
-                    });
-            });
+            uint64_t claim = holder_->id;
+            daemon_.listFingers(
+                user, [this, keep, claim, user, finger](bool ok, const std::vector<std::string> &names) {
+                    // A release or another client's claim meanwhile: nothing is deleted.
+                    if (!stillClaimer(keep.get(), claim))
+                        return;
+                    if (!ok || std::find(names.begin(), names.end(), finger) == names.end())
+                        return replyError(conn_, keep.get(), ERR_NO_ENROLLED_PRINTS, "Fingerprint not enrolled");
+                    deleteFingers(
+                        user, {finger}, [this, keep] { replyEmpty(conn_, keep.get()); },
+                        [this, keep] {
+                            replyError(conn_, keep.get(), ERR_PRINTS_NOT_DELETED, "Failed to delete the print");
+                        });
+                });
         });
 }
 
