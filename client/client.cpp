@@ -68,6 +68,7 @@ bool Connection::send(MessagePtr msg, Error &err, MessagePtr *replyOut)
         setError(err, DBUS_ERROR_NO_MEMORY, "out of memory");
         return false;
     }
+    dbus_message_set_auto_start(msg.get(), autoStart_ ? TRUE : FALSE);
     DBusError e;
     dbus_error_init(&e);
     MessagePtr reply(dbus_connection_send_with_reply_and_block(conn_.get(), msg.get(), timeoutMs_, &e));
@@ -204,8 +205,12 @@ bool Connection::getProperty(const std::string &name, std::string &value, Error 
     if (!send(std::move(msg), err, &reply))
         return false;
     value.clear();
-    DBusMessageIter it;
+    DBusMessageIter it, var;
     if (dbus_message_iter_init(reply.get(), &it)) {
+        if (dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_VARIANT) {
+            dbus_message_iter_recurse(&it, &var);
+            it = var;
+        }
         int type = dbus_message_iter_get_arg_type(&it);
         if (type == DBUS_TYPE_STRING) {
             const char *s;

@@ -76,6 +76,9 @@ public:
 
     bool open(Error &err);
     void setCallTimeout(int timeoutMs) { timeoutMs_ = timeoutMs; }
+    // Whether a call may start a daemon that is not running (bus activation);
+    // on by default, as for any client.
+    void setAutoStart(bool on) { autoStart_ = on; }
 
     // Method calls; false with err set on an error reply or no reply. A
     // claim refused because another client holds the sensor fails with
@@ -92,7 +95,8 @@ public:
     bool deleteAllFingers(const std::string &id, Error &err);
     bool renameFinger(const std::string &id, const std::string &finger, const std::string &newname, Error &err);
     bool listFingers(const std::string &id, std::vector<std::string> &fingers, Error &err);
-    // A property as text ("Vorl2547", "2"...); empty when the daemon sent none.
+    // A property as text ("Vorl2547", "2"...), bare or in a variant; empty
+    // when the daemon sent none.
     bool getProperty(const std::string &name, std::string &value, Error &err);
 
     // Ends a run and gives the sensor back: the stop call of the run, then
@@ -123,6 +127,7 @@ private:
 
     PrivateConnectionPtr conn_;
     int timeoutMs_;
+    bool autoStart_ = true;
     // The daemon's unique bus name, learnt from the replies to our calls.
     std::string daemon_;
     // Whether a run of ours was accepted: only then are status signals ours.

@@ -1,10 +1,11 @@
-// Name owners and the daemon's State, through plain libdbus calls to the bus
-// and one Get to the daemon.
+// Name owners, through plain libdbus calls to the bus, and the daemon's
+// State, through the client library.
 #include "ctl/bus_probe.h"
 
 #include <dbus/dbus.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <climits>
 
 #include "client/client.h"
@@ -71,37 +72,20 @@ NameProbe probeName(const char *name, int timeoutMs)
 
 int daemonState(int timeoutMs, std::string &why, bool autoStart)
 {
-    PrivateConnectionPtr conn = openBus(why);
-    if (!conn)
-        return -1;
-    const char *iface = vlclient::INTERFACE;
-    const char *prop = "State";
-    DBusMessage *call =
-        dbus_message_new_method_call(vlclient::SERVICE, vlclient::OBJECT_PATH, DBUS_INTERFACE_PROPERTIES, "Get");
-    if (call) {
-        dbus_message_set_auto_start(call, autoStart ? TRUE : FALSE);
-        dbus_message_append_args(call, DBUS_TYPE_STRING, &iface, DBUS_TYPE_STRING, &prop, DBUS_TYPE_INVALID);
-    }
-    MessagePtr reply = callFor(conn.get(), call, timeoutMs, why);
-    if (!reply)
-        return -1;
-    // The daemon answers Get with the bare value; a variant is taken too.
-    DBusMessageIter it, var;
-    if (!dbus_message_iter_init(reply.get(), &it)) {
-        why = "the State property came back empty";
+    vlclient::Connection conn(timeoutMs);
+    conn.setAutoStart(autoStart);
+    vlclient::Error err;
+    std::string value;
+    if (!conn.open(err) || !conn.getProperty("State", value, err)) {
+        why = err.message.empty() ? err.name : err.message;
         return -1;
     }
-    DBusMessageIter *value = &it;
-    if (dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_VARIANT) {
-        dbus_message_iter_recurse(&it, &var);
-        value = &var;
-    }
-    if (dbus_message_iter_get_arg_type(value) != DBUS_TYPE_INT32) {
+    int state = -1;
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), state);
+    if (value.empty() || ec != std::errc() || end != value.data() + value.size()) {
         why = "the State property is not an int32";
         return -1;
     }
-    dbus_int32_t state = 0;
-    dbus_message_iter_get_basic(value, &state);
     return state;
 }
 

@@ -9,6 +9,7 @@ waits, so tests stay plain and sequential.
 import time
 
 import dbus
+import pytest
 from dbus.mainloop.glib import DBusGMainLoop
 from gi.repository import GLib
 
@@ -57,3 +58,17 @@ class StatusRecorder:
 
     def close(self):
         self.conn.close()
+
+
+@pytest.fixture(scope="class")
+def signals(private_bus):
+    rec = StatusRecorder(private_bus.address)
+    yield rec
+    rec.close()
+
+
+@pytest.fixture(scope="class")
+def bus(signals):
+    """A run's signals reach only the connection that started it: the
+    tests call through the recorder's."""
+    return signals.conn

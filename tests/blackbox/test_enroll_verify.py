@@ -9,25 +9,11 @@ import pytest
 
 from conftest import ERR_FAILED, call, call_error, claim, wait_until
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: F401  (fixtures)
-from status_signals import StatusRecorder
+from status_signals import bus, signals  # noqa: F401  (fixtures)
 
 ENROLL = "EnrollStatus"
 VERIFY = "VerifyStatus"
 PROGRESS = [("EnrollStatus", "alice", 2, "{progress:%d}" % p) for p in range(20, 100, 10)]
-
-
-@pytest.fixture(scope="class")
-def signals(private_bus):
-    rec = StatusRecorder(private_bus.address)
-    yield rec
-    rec.close()
-
-
-@pytest.fixture(scope="class")
-def bus(signals):
-    """A run's signals reach only the connection that started it: the
-    tests call through the recorder's."""
-    return signals.conn
 
 
 def enroll(bus, signals, sensor, user, finger, generated):

@@ -6,11 +6,9 @@ import json
 import os
 import subprocess
 
-import pytest
-
 from conftest import call, wait_until
 from emulated_sensor import daemon_wrapper, sensor, sensor_dir  # noqa: F401  (fixtures)
-from status_signals import StatusRecorder
+from status_signals import bus, signals  # noqa: F401  (fixtures)
 
 VERIFY = "VerifyStatus"
 ALICE, BOB = 3, 11
@@ -48,18 +46,6 @@ for user, finger in json.loads(sys.argv[1]):
 call("Claim", "sb", "nobody", False)
 print(json.dumps(out))
 '''
-
-
-@pytest.fixture(scope="class")
-def signals(private_bus):
-    rec = StatusRecorder(private_bus.address)
-    yield rec
-    rec.close()
-
-
-@pytest.fixture(scope="class")
-def bus(signals):
-    return signals.conn
 
 
 def stamp(daemon, user, finger):
