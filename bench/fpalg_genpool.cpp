@@ -247,6 +247,11 @@ int main(int argc, char **argv) {
             first = 0;
         }
     std::fprintf(out, "],\n");
+    // Each finger's pattern class: look-alike impostors tend to share one.
+    std::fprintf(out, "\"classes\": [");
+    for (int f = 0; f < o.fingers; ++f)
+        std::fprintf(out, "%s\"%s\"", f ? "," : "", fpgen::pattern_name(fpgen::pattern_class(o.seed, f, o.style)));
+    std::fprintf(out, "],\n");
     std::fprintf(out, "\"genuine\": {\"count\": %ld, \"accepted\": %ld},\n", gen_count, gen_accept);
     std::fprintf(out, "\"impostor\": {\"count\": %ld, \"above_threshold\": %ld, \"histogram\": [", imp_count,
                  imp_above);

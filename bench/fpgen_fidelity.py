@@ -8,7 +8,9 @@ crops' .idx naming each finger's set):
   * impostor comparisons above 45, counted and projected: the harness's
     geometric fit of the integer scores above the level the top
     max(50, 0.1 %) exceed;
-  * the 99th, 99.9th and 99.99th percentiles of the impostor raw evidence.
+  * the 99th, 99.9th and 99.99th percentiles of the impostor raw evidence;
+  * for a generated pool, how often its top impostor pairs share a pattern
+    class, against all its pairs (look-alike flow within a class).
 Then each generated pool against the targets: projected rate within 10x of
 the real sets', percentiles within 25 %, FRR between the easiest and the
 hardest real set. The real reference is the sets that are not synthetic
@@ -69,13 +71,31 @@ def summary(name, gen_fail, gen_count, imp_hist, imp_n, top_raw):
     }
 
 
+def same_class(d, top):
+    """Share of the `top` highest impostor pairs whose fingers share a pattern class, and the
+    share expected if class did not matter; None for a pool without classes."""
+    cls = d.get("classes")
+    if not cls:
+        return None
+    probe_finger = [p[0] for p in d["probes"]]
+    tail = d["tail"][:top]
+    seen = sum(cls[probe_finger[p]] == cls[t] for p, t, _ in tail) / max(1, len(tail))
+    counts = {}
+    for c in cls:
+        counts[c] = counts.get(c, 0) + 1
+    n = len(cls)
+    return seen, sum(k * (k - 1) for k in counts.values()) / (n * (n - 1)), len(tail)
+
+
 def read_pool(path):
     d = json.load(open(path))
     g = d["genuine"]
     gen_fail = g["count"] - g["accepted"]
     top = [t[2] for t in d["tail"]]
     name = f"generated {d.get('style', '?')} seed {d['seed']} ({d['fingers']} fingers)"
-    return summary(name, gen_fail, g["count"], d["impostor"]["histogram"], d["impostor"]["count"], top)
+    r = summary(name, gen_fail, g["count"], d["impostor"]["histogram"], d["impostor"]["count"], top)
+    r["same_class"] = same_class(d, max(50, int(math.ceil(0.001 * d["impostor"]["count"]))))
+    return r
 
 
 def read_eval(path, idx_path):
@@ -135,6 +155,11 @@ def main():
     pools = [read_pool(p) for p in a.pools]
     for p in pools:
         show(p)
+    for p in pools:
+        if p["same_class"]:
+            seen, expected, n = p["same_class"]
+            print(f"{p['name']}: the top {n} impostor pairs share a pattern class in {100 * seen:.0f} % "
+                  f"(all pairs: {100 * expected:.0f} %)")
     if not ref or not pools:
         return 0
     lo = min(r["frr"] for r in real_rows)
