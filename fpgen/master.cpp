@@ -15,7 +15,7 @@ namespace fpgen {
 
 namespace {
 
-enum Stream : uint64_t { kStreamClass = 1, kStreamShape, kStreamField, kStreamSeeds, kStreamDetail = 24 };
+enum Stream : uint64_t { kStreamClass = 1, kStreamShape, kStreamField, kStreamSeeds, kStreamDetail = 24, kStreamBend = 25 };
 
 constexpr size_t kCacheSize = 32; // about 290 KB each
 
@@ -93,6 +93,24 @@ void add_skin_detail(Master &m, Rng &rng)
     }
 }
 
+// Each finger's own small-scale bends: the grown ridges are moved by a
+// smooth displacement of up to 8 px over about 36 px. Unlike a bend of the
+// orientation field, which the growth answers with extra endings and forks,
+// a displacement keeps every ridge whole, so fingers of one class stop
+// looking alike without growing more minutiae than real ones have.
+void bend_ridges(Master &m, Rng &rng)
+{
+    constexpr double kShift = 8.0;
+    const ValueNoise shift_x(rng, m.width, m.height, 36.0);
+    const ValueNoise shift_y(rng, m.width, m.height, 36.0);
+    const Master grown = m;
+    for (int y = 0; y < m.height; ++y)
+        for (int x = 0; x < m.width; ++x) {
+            const double v = grown.ridge_at(x + kShift * shift_x.at(x, y), y + kShift * shift_y.at(x, y));
+            m.ridge[static_cast<size_t>(y) * m.width + x] = static_cast<int16_t>(std::lround(v * kRidgeOne));
+        }
+}
+
 } // namespace
 
 double Master::ridge_at(double x, double y) const
@@ -168,7 +186,7 @@ Master make_master(uint32_t seed, int finger, int w, int h, Style style)
     Rng detail(stream_key(seed, f, 0, kStreamDetail));
     const double wobble_gain = real ? detail.uniform(0.12, 0.26) : 0.18;
     const ValueNoise kink(detail, w, h, 24.0);
-    const double kink_gain = real ? detail.uniform(0.24, 0.6) : 0.0;
+    const double kink_gain = real ? detail.uniform(0.072, 0.18) : 0.0; // the rest is bend_ridges'
     const ValueNoise wander(detail, w, h, 28.0);
     const double spacing_gain = real ? detail.uniform(0.6, 1.4) : 1.0;
     const double wander_gain = real ? detail.uniform(0.3, 0.8) : 0.0;
@@ -203,6 +221,8 @@ Master make_master(uint32_t seed, int finger, int w, int h, Style style)
     Rng seeds(stream_key(seed, f, 0, kStreamSeeds));
     m.ridge = grow_ridges(w, h, orient, period, seeds, seed_density);
     if (real) {
+        Rng bend(stream_key(seed, f, 0, kStreamBend));
+        bend_ridges(m, bend);
         add_skin_detail(m, detail);
         add_furrows(m, detail);
     }
