@@ -15,7 +15,14 @@ namespace fpgen {
 
 namespace {
 
-enum Stream : uint64_t { kStreamClass = 1, kStreamShape, kStreamField, kStreamSeeds, kStreamDetail = 24, kStreamBend = 25 };
+enum Stream : uint64_t {
+    kStreamClass = 1,
+    kStreamShape,
+    kStreamField,
+    kStreamSeeds,
+    kStreamDetail = 24,
+    kStreamBend = 25
+};
 
 constexpr size_t kCacheSize = 32; // about 290 KB each
 
