@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/alg/fpalg.h"
@@ -12,6 +15,7 @@
 #include "engine/drv_state.h"
 #include "engine/feature_extraction.h"
 #include "engine/match_order.h"
+#include "engine/match_split.h"
 #include "engine/template_paths.h"
 #include "engine/template_store.h"
 #include "log/log.h"
@@ -46,8 +50,44 @@ struct Filter {
     }
 };
 
-// The file of the last match, until it is renewed. Worker thread only.
+// The file of the last match, until it is renewed, and whether it was
+// scored on a helper thread. Worker thread only.
 char s_matchedPath[VL_PATH_SIZE];
+bool s_rescoreToRenew = false;
+
+// What the comparisons of one touch read, held by each of them until the
+// last one ends (a helper may still compare after the answer is out).
+struct SearchInputs {
+    std::vector<std::string> paths;
+    std::vector<bool> announceable;
+    std::array<uint8_t, FPALG_TEMPLATE_SIZE> probe;
+    // Only the first template that can be scored counts, match or not.
+    bool firstOnly = false;
+};
+
+// Reads template i into buf and scores the probe against it.
+Comparison compareOne(const SearchInputs &in, std::size_t i, std::vector<uint8_t> &buf)
+{
+    Comparison c;
+    buf.resize(FPALG_TEMPLATE_SIZE);
+    long got = readTemplateFile(in.paths[i].c_str(), buf.data(), FPALG_TEMPLATE_SIZE);
+    if (got < 0) {
+        c.kind = Comparison::UNREADABLE;
+        return c;
+    }
+    if (got < FPALG_TEMPLATE_SIZE) {
+        c.kind = Comparison::SHORT;
+        c.bytes = got;
+        return c;
+    }
+    c.kind = Comparison::SCORED;
+    c.score = FpAlg_MatchScore(buf.data(), in.probe.data());
+    const bool match = c.score > FPALG_MATCH_THRESHOLD;
+    // A match that cannot be announced is passed over, as an unreadable file
+    // is; with firstOnly any other score ends the search too.
+    c.accepted = match ? static_cast<bool>(in.announceable[i]) : in.firstOnly;
+    return c;
+}
 
 // The templates of one user directory that pass the filter, in directory
 // order; the directory's template count is the result (negative: missing).
@@ -119,37 +159,59 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
     if (!firstOnly)
         orderByRecentMatches(candidates);
 
-    int best = 0;
+    // The comparisons are shared between this thread and the helpers; the
+    // outcome is walked in order, as one thread would have made it.
+    auto in = std::make_shared<SearchInputs>();
+    in->firstOnly = firstOnly;
+    std::vector<const TemplateRef *> refs;
     for (const TemplateRef &t : candidates) {
         char path[VL_PATH_SIZE];
         if (std::snprintf(path, sizeof path, "%s%s/%s", base, t.user.c_str(), t.file.c_str()) >=
             static_cast<int>(sizeof path))
             continue;
-        long got = readTemplateFile(path, m_opFeatureArr, FPALG_TEMPLATE_SIZE);
-        if (got < 0) {
+        in->paths.emplace_back(path);
+        // A user id that does not fit the result buffer cannot be announced
+        // faithfully; a cut one could name another user.
+        in->announceable.push_back(t.user.size() < sizeof matchedId);
+        refs.push_back(&t);
+    }
+    std::memcpy(in->probe.data(), m_opFeatureRecord, FPALG_TEMPLATE_SIZE);
+    std::vector<Comparison> outcome;
+    findFirstAccepted(
+        in->paths.size(), [in](std::size_t i, std::vector<uint8_t> &buf) { return compareOne(*in, i, buf); }, outcome);
+
+    int best = 0;
+    for (std::size_t i = 0; i < outcome.size(); ++i) {
+        const Comparison &c = outcome[i];
+        const char *path = in->paths[i].c_str();
+        if (c.kind == Comparison::NOT_COMPARED)
+            break;
+        if (c.kind == Comparison::UNREADABLE) {
             _vllog("%s fopen error \n", "ReadFromMinutiaeFile");
             continue;
         }
-        if (got < FPALG_TEMPLATE_SIZE) {
-            _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", path, got);
+        if (c.kind == Comparison::SHORT) {
+            _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", path, c.bytes);
             continue;
         }
-        int16_t score = FpAlg_MatchScore(m_opFeatureArr, m_opFeatureRecord);
-        _vllog("%s score:%d\n", "vlFpMatchScore", score);
-        if (score > FPALG_MATCH_THRESHOLD) {
-            // A user id that does not fit the result buffer cannot be
-            // announced faithfully; a cut one could name another user.
-            if (!copyName(matchedId, t.user.c_str())) {
+        _vllog("%s score:%d\n", "vlFpMatchScore", c.score);
+        if (c.score > FPALG_MATCH_THRESHOLD) {
+            const TemplateRef &t = *refs[i];
+            if (!in->announceable[i]) {
                 _vllog("user id too long: %s\n", t.user.c_str());
                 continue;
             }
+            copyName(matchedId, t.user.c_str());
             fingerOf(t.file, matchedFinger);
-            std::memcpy(s_matchedPath, path, sizeof path);
+            std::snprintf(s_matchedPath, sizeof s_matchedPath, "%s", path);
+            // The library renews the last match of the thread that scored
+            // it; the renewal scores it again on this one.
+            s_rescoreToRenew = c.onHelper;
             noteMatch(t);
             return VL_MATCH_FOUND;
         }
         if (best == 0)
-            best = score;
+            best = c.score;
         if (firstOnly)
             return best;
     }
@@ -162,6 +224,17 @@ void vlRenewMatchedTemplate()
 {
     if (s_matchedPath[0] == '\0')
         return;
+    if (s_rescoreToRenew) {
+        // The same pair again, so that this thread's last match is it.
+        // Without it, this thread's last match may be another template.
+        s_rescoreToRenew = false;
+        std::vector<uint8_t> stored(FPALG_TEMPLATE_SIZE);
+        if (readTemplateFile(s_matchedPath, stored.data(), stored.size()) != FPALG_TEMPLATE_SIZE) {
+            s_matchedPath[0] = '\0';
+            return;
+        }
+        FpAlg_MatchScore(stored.data(), m_opFeatureRecord);
+    }
     int16_t o1, o2, o3;
     if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) == 0) {
         std::lock_guard lock(templateFileLock());
