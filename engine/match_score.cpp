@@ -50,10 +50,8 @@ struct Filter {
     }
 };
 
-// The file of the last match, until it is renewed, and whether it was
-// scored on a helper thread. Worker thread only.
+// The file of the last match, until it is renewed. Worker thread only.
 char s_matchedPath[VL_PATH_SIZE];
-bool s_rescoreToRenew = false;
 
 // What the comparisons of one touch read, held by each of them until the
 // last one ends (a helper may still compare after the answer is out).
@@ -204,9 +202,6 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
             copyName(matchedId, t.user.c_str());
             fingerOf(t.file, matchedFinger);
             std::snprintf(s_matchedPath, sizeof s_matchedPath, "%s", path);
-            // The library renews the last match of the thread that scored
-            // it; the renewal scores it again on this one.
-            s_rescoreToRenew = c.onHelper;
             noteMatch(t);
             return VL_MATCH_FOUND;
         }
@@ -224,17 +219,15 @@ void vlRenewMatchedTemplate()
 {
     if (s_matchedPath[0] == '\0')
         return;
-    if (s_rescoreToRenew) {
-        // The same pair again, so that this thread's last match is it.
-        // Without it, this thread's last match may be another template.
-        s_rescoreToRenew = false;
-        std::vector<uint8_t> stored(FPALG_TEMPLATE_SIZE);
-        if (readTemplateFile(s_matchedPath, stored.data(), stored.size()) != FPALG_TEMPLATE_SIZE) {
-            s_matchedPath[0] = '\0';
-            return;
-        }
-        FpAlg_MatchScore(stored.data(), m_opFeatureRecord);
+    // The library renews the last match of the thread that scored it. That
+    // may have been a helper, while this thread scored another template: the
+    // pair is scored again here first.
+    std::vector<uint8_t> stored(FPALG_TEMPLATE_SIZE);
+    if (readTemplateFile(s_matchedPath, stored.data(), stored.size()) != FPALG_TEMPLATE_SIZE) {
+        s_matchedPath[0] = '\0';
+        return;
     }
+    FpAlg_MatchScore(stored.data(), m_opFeatureRecord);
     int16_t o1, o2, o3;
     if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) == 0) {
         std::lock_guard lock(templateFileLock());

@@ -41,7 +41,7 @@ struct Job {
     }
 };
 
-void work(Job &job, bool helper, std::vector<uint8_t> &scratch)
+void work(Job &job, std::vector<uint8_t> &scratch)
 {
     for (;;) {
         const std::size_t i = job.next.fetch_add(1);
@@ -49,8 +49,7 @@ void work(Job &job, bool helper, std::vector<uint8_t> &scratch)
         // change the answer.
         if (i >= job.count || i > job.first.load())
             return;
-        Comparison c = job.compare(i, scratch);
-        c.onHelper = helper;
+        const Comparison c = job.compare(i, scratch);
         if (c.accepted) {
             // Lowered before the item counts as done: whoever sees it done
             // sees the winner too.
@@ -102,7 +101,7 @@ void helperMain(unsigned index)
                 job = p.job;
         }
         if (job)
-            work(*job, true, scratch);
+            work(*job, scratch);
     }
 }
 
@@ -140,7 +139,7 @@ int findFirstAccepted(std::size_t count, const CompareItem &compare, std::vector
     p.posted.notify_all();
 
     std::vector<uint8_t> scratch;
-    work(*job, false, scratch);
+    work(*job, scratch);
     std::size_t winner;
     {
         std::unique_lock lock(job->mutex);

@@ -23,8 +23,6 @@ struct Comparison {
     int score = 0;
     // The search ends with it: a match that can be announced.
     bool accepted = false;
-    // Made on a helper thread, not the caller's.
-    bool onHelper = false;
 };
 
 // Compares item index, with a template-sized scratch buffer of the thread
