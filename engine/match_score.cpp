@@ -157,8 +157,8 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
     if (!firstOnly)
         orderByRecentMatches(candidates);
 
-    // The comparisons are shared between this thread and the helpers; the
-    // outcome is walked in order, as one thread would have made it.
+    // The comparisons are shared between this thread and the helpers; their
+    // outcomes come back in order, as one thread would have made them.
     auto in = std::make_shared<SearchInputs>();
     in->firstOnly = firstOnly;
     std::vector<const TemplateRef *> refs;
@@ -174,42 +174,44 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
         refs.push_back(&t);
     }
     std::memcpy(in->probe.data(), m_opFeatureRecord, FPALG_TEMPLATE_SIZE);
-    std::vector<Comparison> outcome;
-    findFirstAccepted(
-        in->paths.size(), [in](std::size_t i, std::vector<uint8_t> &buf) { return compareOne(*in, i, buf); }, outcome);
 
+    // Each outcome is logged, in order, while the later ones are still
+    // being compared.
     int best = 0;
-    for (std::size_t i = 0; i < outcome.size(); ++i) {
-        const Comparison &c = outcome[i];
-        const char *path = in->paths[i].c_str();
-        if (c.kind == Comparison::NOT_COMPARED)
-            break;
-        if (c.kind == Comparison::UNREADABLE) {
-            _vllog("%s fopen error \n", "ReadFromMinutiaeFile");
-            continue;
-        }
-        if (c.kind == Comparison::SHORT) {
-            _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", path, c.bytes);
-            continue;
+    int lastScore = 0;
+    auto logOutcome = [&](std::size_t i, const Comparison &c) {
+        switch (c.kind) {
+        case Comparison::UNREADABLE: _vllog("%s fopen error \n", "ReadFromMinutiaeFile"); return;
+        case Comparison::SHORT:
+            _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", in->paths[i].c_str(), c.bytes);
+            return;
+        case Comparison::SCORED: break;
+        case Comparison::NOT_COMPARED: return;
         }
         _vllog("%s score:%d\n", "vlFpMatchScore", c.score);
-        if (c.score > FPALG_MATCH_THRESHOLD) {
-            const TemplateRef &t = *refs[i];
-            if (!in->announceable[i]) {
-                _vllog("user id too long: %s\n", t.user.c_str());
-                continue;
-            }
-            copyName(matchedId, t.user.c_str());
-            fingerOf(t.file, matchedFinger);
-            std::snprintf(s_matchedPath, sizeof s_matchedPath, "%s", path);
-            noteMatch(t);
-            return VL_MATCH_FOUND;
+        lastScore = c.score;
+        if (c.score <= FPALG_MATCH_THRESHOLD) {
+            if (best == 0)
+                best = c.score;
+        } else if (!in->announceable[i]) {
+            _vllog("user id too long: %s\n", refs[i]->user.c_str());
         }
-        if (best == 0)
-            best = c.score;
-        if (firstOnly)
-            return best;
+    };
+    const int winner = findFirstAccepted(
+        in->paths.size(), [in](std::size_t i, std::vector<uint8_t> &buf) { return compareOne(*in, i, buf); },
+        logOutcome);
+    // The winner comes last. Without firstOnly it is a match; with it, the
+    // first template that could be scored, which decides, match or not.
+    if (winner >= 0 && lastScore > FPALG_MATCH_THRESHOLD) {
+        const TemplateRef &t = *refs[winner];
+        copyName(matchedId, t.user.c_str());
+        fingerOf(t.file, matchedFinger);
+        std::snprintf(s_matchedPath, sizeof s_matchedPath, "%s", in->paths[winner].c_str());
+        noteMatch(t);
+        return VL_MATCH_FOUND;
     }
+    if (winner >= 0)
+        return best;
     if (total == 0)
         return VL_NO_TEMPLATE;
     return filter.any ? best : (candidates.empty() || firstOnly ? VL_NO_FINGER : best);

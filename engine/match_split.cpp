@@ -39,9 +39,45 @@ struct Job {
         const std::size_t winner = first.load();
         return winner < count ? prefix > winner : prefix == count;
     }
+
+    // Under mutex: the items that are final, in order: all done up to here,
+    // and none after the winner. Once the prefix has passed an item, the
+    // winner is known as far as that item goes: every earlier item lowered
+    // it, if accepted, before it counted as done.
+    std::size_t finalCount() const
+    {
+        const std::size_t winner = first.load();
+        return std::min(prefix, winner < count ? winner + 1 : count);
+    }
 };
 
-void work(Job &job, std::vector<uint8_t> &scratch)
+// Hands the items that became final since the last call to onSettled, in
+// order, outside the lock (onSettled may log, and the log may block). With
+// wait, first waits for at least one, or for the answer. True once the
+// answer is complete and every item of it handed on.
+bool reportSettled(Job &job, std::size_t &reported, const SettledItem &onSettled, bool wait)
+{
+    std::vector<Comparison> batch;
+    std::size_t first = reported;
+    bool complete;
+    {
+        std::unique_lock lock(job.mutex);
+        if (wait)
+            job.progressed.wait(lock, [&] { return job.settled() || job.finalCount() > reported; });
+        const std::size_t upTo = job.finalCount();
+        batch.assign(job.results.begin() + static_cast<std::ptrdiff_t>(reported),
+                     job.results.begin() + static_cast<std::ptrdiff_t>(upTo));
+        reported = upTo;
+        complete = job.settled();
+    }
+    for (std::size_t k = 0; k < batch.size(); ++k)
+        onSettled(first + k, batch[k]);
+    return complete;
+}
+
+// Takes items until none is left or the winner is passed. afterEach, if
+// set, runs after each of this thread's items.
+void work(Job &job, std::vector<uint8_t> &scratch, const std::function<void()> &afterEach = {})
 {
     for (;;) {
         const std::size_t i = job.next.fetch_add(1);
@@ -65,6 +101,8 @@ void work(Job &job, std::vector<uint8_t> &scratch)
                 ++job.prefix;
         }
         job.progressed.notify_all();
+        if (afterEach)
+            afterEach();
     }
 }
 
@@ -123,9 +161,8 @@ void startHelpers(Pool &p, std::size_t count)
 
 } // namespace
 
-int findFirstAccepted(std::size_t count, const CompareItem &compare, std::vector<Comparison> &out)
+int findFirstAccepted(std::size_t count, const CompareItem &compare, const SettledItem &onSettled)
 {
-    out.assign(count, Comparison{});
     if (count == 0)
         return -1;
     auto job = std::make_shared<Job>(count, compare);
@@ -139,20 +176,16 @@ int findFirstAccepted(std::size_t count, const CompareItem &compare, std::vector
     p.posted.notify_all();
 
     std::vector<uint8_t> scratch;
-    work(*job, scratch);
-    std::size_t winner;
-    {
-        std::unique_lock lock(job->mutex);
-        job->progressed.wait(lock, [&] { return job->settled(); });
-        winner = job->first.load();
-        const std::size_t upTo = winner < count ? winner + 1 : count;
-        std::copy(job->results.begin(), job->results.begin() + static_cast<std::ptrdiff_t>(upTo), out.begin());
+    std::size_t reported = 0;
+    work(*job, scratch, [&] { reportSettled(*job, reported, onSettled, false); });
+    while (!reportSettled(*job, reported, onSettled, true)) {
     }
     {
         std::lock_guard lock(p.mutex);
         if (p.job == job)
             p.job.reset();
     }
+    const std::size_t winner = job->first.load();
     return winner < count ? static_cast<int>(winner) : -1;
 }
 

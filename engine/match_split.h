@@ -13,9 +13,9 @@
 // The outcome of one comparison.
 struct Comparison {
     enum Kind : uint8_t {
-        NOT_COMPARED, // after the winner, left out
-        UNREADABLE,   // the file could not be opened
-        SHORT,        // the file was shorter than a template; bytes read
+        NOT_COMPARED,
+        UNREADABLE, // the file could not be opened
+        SHORT,      // the file was shorter than a template; bytes read
         SCORED,
     };
     Kind kind = NOT_COMPARED;
@@ -32,13 +32,18 @@ struct Comparison {
 // value in the function).
 using CompareItem = std::function<Comparison(std::size_t index, std::vector<uint8_t> &scratch)>;
 
+// Called on the thread of findFirstAccepted with each item up to the winner
+// (all of them when none is accepted), in order, as soon as it and every
+// item before it are compared.
+using SettledItem = std::function<void(std::size_t index, const Comparison &outcome)>;
+
 // Compares items 0 .. count-1 in order, on the calling thread and the helper
 // threads; the helpers take the next item as soon as they are free, so no
 // item is compared before every earlier one has been taken. Returns the
-// lowest accepted index, or -1. out gets count entries: every one up to the
-// returned index (all of them when -1) is compared, later ones are
-// NOT_COMPARED. Called by one thread at a time (the verification worker).
-int findFirstAccepted(std::size_t count, const CompareItem &compare, std::vector<Comparison> &out);
+// lowest accepted index, or -1, once onSettled has had every item up to it
+// (all when -1), and none after it. Called by one thread at a time (the
+// verification worker).
+int findFirstAccepted(std::size_t count, const CompareItem &compare, const SettledItem &onSettled);
 
 // How many helper threads findFirstAccepted uses: one less than the cores,
 // at most 3 (each keeps the matching library's workspace). Tests set it;
