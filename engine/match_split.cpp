@@ -11,14 +11,23 @@
 namespace {
 
 constexpr unsigned MAX_HELPERS = 3;
+// A helper first prepares the probe for itself, which costs about one
+// comparison, so it joins only where it gets several: a user's few fingers
+// are compared on the worker alone.
+constexpr std::size_t ITEMS_PER_HELPER = 4;
 
 // One search. The caller waits only for the items up to the winner; a helper
 // still comparing an item after it finishes on its own, with the job it
 // holds.
 struct Job {
-    Job(std::size_t n, const CompareItem &fn) : count(n), compare(fn), first(n), results(n), done(n, 0) {}
+    Job(std::size_t n, unsigned h, const CompareItem &fn)
+        : count(n), helpers(h), compare(fn), first(n), results(n), done(n, 0)
+    {
+    }
 
     const std::size_t count;
+    // How many helpers join.
+    const unsigned helpers;
     const CompareItem compare;
     // The next item to take.
     std::atomic<std::size_t> next{0};
@@ -135,7 +144,7 @@ void helperMain(unsigned index)
             std::unique_lock lock(p.mutex);
             p.posted.wait(lock, [&] { return p.generation != seen; });
             seen = p.generation;
-            if (index < p.wanted)
+            if (p.job && index < p.job->helpers)
                 job = p.job;
         }
         if (job)
@@ -143,13 +152,17 @@ void helperMain(unsigned index)
     }
 }
 
-// Starts helpers up to the number wanted, or as many as the items beyond
-// the caller's first can use. Under the pool's mutex. A thread that cannot
-// be made leaves the work to those there are.
-void startHelpers(Pool &p, std::size_t count)
+// How many helpers a search of count items gets. Under the pool's mutex.
+unsigned helpersFor(const Pool &p, std::size_t count)
 {
-    const unsigned useful = static_cast<unsigned>(std::min<std::size_t>(p.wanted, count - 1));
-    while (p.started < useful) {
+    return static_cast<unsigned>(std::min<std::size_t>(p.wanted, count / ITEMS_PER_HELPER));
+}
+
+// Starts helpers up to the number a search needs. Under the pool's mutex. A
+// thread that cannot be made leaves the work to those there are.
+void startHelpers(Pool &p, unsigned needed)
+{
+    while (p.started < needed) {
         try {
             std::thread(helperMain, p.started).detach();
         } catch (const std::system_error &) {
@@ -165,11 +178,12 @@ int findFirstAccepted(std::size_t count, const CompareItem &compare, const Settl
 {
     if (count == 0)
         return -1;
-    auto job = std::make_shared<Job>(count, compare);
     Pool &p = pool();
+    std::shared_ptr<Job> job;
     {
         std::lock_guard lock(p.mutex);
-        startHelpers(p, count);
+        job = std::make_shared<Job>(count, helpersFor(p, count), compare);
+        startHelpers(p, job->helpers);
         p.job = job;
         ++p.generation;
     }

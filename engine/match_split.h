@@ -46,6 +46,6 @@ using SettledItem = std::function<void(std::size_t index, const Comparison &outc
 int findFirstAccepted(std::size_t count, const CompareItem &compare, const SettledItem &onSettled);
 
 // How many helper threads findFirstAccepted uses: one less than the cores,
-// at most 3 (each keeps the matching library's workspace). Tests set it;
-// threads once started stay, and wait idle.
+// at most 3 (each keeps the matching library's workspace), and one for every
+// 4 items at most. Tests set it; threads once started stay, and wait idle.
 void setMatchHelpers(unsigned helpers);
