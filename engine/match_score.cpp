@@ -3,8 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/alg/fpalg.h"
@@ -12,6 +15,7 @@
 #include "engine/drv_state.h"
 #include "engine/feature_extraction.h"
 #include "engine/match_order.h"
+#include "engine/match_split.h"
 #include "engine/template_paths.h"
 #include "engine/template_store.h"
 #include "log/log.h"
@@ -48,6 +52,40 @@ struct Filter {
 
 // The file of the last match, until it is renewed. Worker thread only.
 char s_matchedPath[VL_PATH_SIZE];
+
+// What the comparisons of one touch read, held by each of them until the
+// last one ends (a helper may still compare after the answer is out).
+struct SearchInputs {
+    std::vector<std::string> paths;
+    std::vector<bool> announceable;
+    std::array<uint8_t, FPALG_TEMPLATE_SIZE> probe;
+    // Only the first template that can be scored counts, match or not.
+    bool firstOnly = false;
+};
+
+// Reads template i into buf and scores the probe against it.
+Comparison compareOne(const SearchInputs &in, std::size_t i, std::vector<uint8_t> &buf)
+{
+    Comparison c;
+    buf.resize(FPALG_TEMPLATE_SIZE);
+    long got = readTemplateFile(in.paths[i].c_str(), buf.data(), FPALG_TEMPLATE_SIZE);
+    if (got < 0) {
+        c.kind = Comparison::UNREADABLE;
+        return c;
+    }
+    if (got < FPALG_TEMPLATE_SIZE) {
+        c.kind = Comparison::SHORT;
+        c.bytes = got;
+        return c;
+    }
+    c.kind = Comparison::SCORED;
+    c.score = FpAlg_MatchScore(buf.data(), in.probe.data());
+    const bool match = c.score > FPALG_MATCH_THRESHOLD;
+    // A match that cannot be announced is passed over, as an unreadable file
+    // is; with firstOnly any other score ends the search too.
+    c.accepted = match ? static_cast<bool>(in.announceable[i]) : in.firstOnly;
+    return c;
+}
 
 // The templates of one user directory that pass the filter, in directory
 // order; the directory's template count is the result (negative: missing).
@@ -119,40 +157,61 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
     if (!firstOnly)
         orderByRecentMatches(candidates);
 
-    int best = 0;
+    // The comparisons are shared between this thread and the helpers; their
+    // outcomes come back in order, as one thread would have made them.
+    auto in = std::make_shared<SearchInputs>();
+    in->firstOnly = firstOnly;
+    std::vector<const TemplateRef *> refs;
     for (const TemplateRef &t : candidates) {
         char path[VL_PATH_SIZE];
         if (std::snprintf(path, sizeof path, "%s%s/%s", base, t.user.c_str(), t.file.c_str()) >=
             static_cast<int>(sizeof path))
             continue;
-        long got = readTemplateFile(path, m_opFeatureArr, FPALG_TEMPLATE_SIZE);
-        if (got < 0) {
-            _vllog("%s fopen error \n", "ReadFromMinutiaeFile");
-            continue;
-        }
-        if (got < FPALG_TEMPLATE_SIZE) {
-            _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", path, got);
-            continue;
-        }
-        int16_t score = FpAlg_MatchScore(m_opFeatureArr, m_opFeatureRecord);
-        _vllog("%s score:%d\n", "vlFpMatchScore", score);
-        if (score > FPALG_MATCH_THRESHOLD) {
-            // A user id that does not fit the result buffer cannot be
-            // announced faithfully; a cut one could name another user.
-            if (!copyName(matchedId, t.user.c_str())) {
-                _vllog("user id too long: %s\n", t.user.c_str());
-                continue;
-            }
-            fingerOf(t.file, matchedFinger);
-            std::memcpy(s_matchedPath, path, sizeof path);
-            noteMatch(t);
-            return VL_MATCH_FOUND;
-        }
-        if (best == 0)
-            best = score;
-        if (firstOnly)
-            return best;
+        in->paths.emplace_back(path);
+        // A user id that does not fit the result buffer cannot be announced
+        // faithfully; a cut one could name another user.
+        in->announceable.push_back(t.user.size() < sizeof matchedId);
+        refs.push_back(&t);
     }
+    std::memcpy(in->probe.data(), m_opFeatureRecord, FPALG_TEMPLATE_SIZE);
+
+    // Each outcome is logged, in order, while the later ones are still
+    // being compared.
+    int best = 0;
+    int lastScore = 0;
+    auto logOutcome = [&](std::size_t i, const Comparison &c) {
+        switch (c.kind) {
+        case Comparison::UNREADABLE: _vllog("%s fopen error \n", "ReadFromMinutiaeFile"); return;
+        case Comparison::SHORT:
+            _vllog("%s short template %s (%ld bytes)\n", "ReadFromMinutiaeFile", in->paths[i].c_str(), c.bytes);
+            return;
+        case Comparison::SCORED: break;
+        case Comparison::NOT_COMPARED: return;
+        }
+        _vllog("%s score:%d\n", "vlFpMatchScore", c.score);
+        lastScore = c.score;
+        if (c.score <= FPALG_MATCH_THRESHOLD) {
+            if (best == 0)
+                best = c.score;
+        } else if (!in->announceable[i]) {
+            _vllog("user id too long: %s\n", refs[i]->user.c_str());
+        }
+    };
+    const int winner = findFirstAccepted(
+        in->paths.size(), [in](std::size_t i, std::vector<uint8_t> &buf) { return compareOne(*in, i, buf); },
+        logOutcome);
+    // The winner comes last. Without firstOnly it is a match; with it, the
+    // first template that could be scored, which decides, match or not.
+    if (winner >= 0 && lastScore > FPALG_MATCH_THRESHOLD) {
+        const TemplateRef &t = *refs[winner];
+        copyName(matchedId, t.user.c_str());
+        fingerOf(t.file, matchedFinger);
+        std::snprintf(s_matchedPath, sizeof s_matchedPath, "%s", in->paths[winner].c_str());
+        noteMatch(t);
+        return VL_MATCH_FOUND;
+    }
+    if (winner >= 0)
+        return best;
     if (total == 0)
         return VL_NO_TEMPLATE;
     return filter.any ? best : (candidates.empty() || firstOnly ? VL_NO_FINGER : best);
@@ -162,6 +221,15 @@ void vlRenewMatchedTemplate()
 {
     if (s_matchedPath[0] == '\0')
         return;
+    // The library renews the last match of the thread that scored it. That
+    // may have been a helper, while this thread scored another template: the
+    // pair is scored again here first.
+    std::vector<uint8_t> stored(FPALG_TEMPLATE_SIZE);
+    if (readTemplateFile(s_matchedPath, stored.data(), stored.size()) != FPALG_TEMPLATE_SIZE) {
+        s_matchedPath[0] = '\0';
+        return;
+    }
+    FpAlg_MatchScore(stored.data(), m_opFeatureRecord);
     int16_t o1, o2, o3;
     if (FpAlg_RenewFeature(m_opFeatureOut, &o1, &o2, &o3) == 0) {
         std::lock_guard lock(templateFileLock());

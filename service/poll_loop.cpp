@@ -1,8 +1,9 @@
-// The main loop: a poll of the bus connection, 50 ms before every pass and
-// up to a second more while nothing comes. Each pass works off every call
-// that waits, within a time budget, taking the callers in turn, so a burst
-// from one client costs the others at most one call of it per call of
-// theirs.
+// The main loop: a pass works off every call that waits, within a time
+// budget, taking the callers in turn, so a burst from one client costs the
+// others at most one call of it per call of theirs; with nothing to do it
+// waits on the bus connection, for up to a second (the idle claim's clock
+// runs between passes). A call is taken up as soon as it arrives: a login
+// waits for the claim and the verification it starts.
 #include <poll.h>
 #include <sys/ioctl.h>
 
@@ -17,7 +18,6 @@
 
 namespace {
 
-constexpr unsigned PASS_SLEEP_US = 50000;
 constexpr unsigned IDLE_SLEEP_US = 1000000;
 // One read of the bus library takes about 2 KiB off the socket. A pass reads
 // until the socket is empty; the cap (the bus's largest message in 2 KiB
@@ -129,8 +129,10 @@ void readWaiting(DBusConnection *conn)
     }
 }
 
-// The idle second ends early when the bus has something for us: a client
-// that leaves mid-run gives the sensor back at once, not a second later.
+// The idle second ends as soon as the bus has something for us (a call, a
+// client that leaves mid-run and gives the sensor back), or can take more
+// of what waits to be sent: a worker's signals are sent from its own thread,
+// but what the socket did not take then goes out from here.
 void waitIdle(DBusConnection *conn)
 {
     int fd = -1;
@@ -138,7 +140,10 @@ void waitIdle(DBusConnection *conn)
         vlSleep(IDLE_SLEEP_US);
         return;
     }
-    pollfd p{fd, POLLIN, 0};
+    short events = POLLIN;
+    if (dbus_connection_has_messages_to_send(conn))
+        events |= POLLOUT;
+    pollfd p{fd, events, 0};
     if (poll(&p, 1, static_cast<int>(IDLE_SLEEP_US / 1000)) < 0)
         vlSleep(IDLE_SLEEP_US);
 }
@@ -181,7 +186,6 @@ void vlLogMessage(DBusMessage *msg)
 
 bool vlPollOnce(DBusConnection *conn, DBusError *err)
 {
-    vlSleep(PASS_SLEEP_US);
     // False only once the connection is closed and its last message taken.
     if (!dbus_connection_read_write(conn, 0))
         return false;

@@ -8,7 +8,6 @@
 #include "service/vorl2547_svr.h"
 
 static constexpr const char *VERSION_LINE = "1.0.9";
-static constexpr unsigned LOG_SETTLE_US = 100000;
 
 // The log queue is a kernel object that would outlive the process; a kill
 // from systemd or a terminal removes it before the default action runs.
@@ -74,7 +73,7 @@ int main()
     mallopt(M_ARENA_MAX, 1);
     vllogExec();
     installExitHandlers();
-    vlSleep(LOG_SETTLE_US);
+    // No pause for the writer: lines wait in the queue until it runs.
     vllogtm();
     vllogstr(VERSION_LINE);
     vllogstr("use normal");
