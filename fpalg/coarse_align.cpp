@@ -50,7 +50,7 @@ float row_max(const float *v, int n) {
     return m;
 }
 
-Peak find_peak(const float *surface, float norm) {
+FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
     Peak best{-1.0f, 0, 0};
     constexpr int kReach = H - params::kMinOverlapHalfPx;
     for (int dy = -kReach; dy <= kReach; ++dy) {
@@ -107,7 +107,7 @@ void search_view(CoarseWork &w, ProbeCache &probe, int v, std::vector<Candidate>
 
 }  // namespace
 
-void phase_spectrum(const RidgeView &r, Spectrum &out) {
+FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
     out.re.fill(0.0f);
     out.im.fill(0.0f);
     constexpr int S = params::kSide;

@@ -1,6 +1,7 @@
 #include "fft.h"
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <utility>
 
@@ -95,9 +96,44 @@ FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned 
     }
 }
 
-void transpose(float *a) {
-    for (int y = 0; y < N; ++y)
-        for (int x = y + 1; x < N; ++x) std::swap(a[y * N + x], a[x * N + y]);
+// In place, in 4 x 4 tiles held in registers: a scalar transpose's strided
+// loads and stores cost as much as a pass of the transform.
+using Quad = float __attribute__((vector_size(4 * sizeof(float))));
+
+Quad load(const float *p) {
+    Quad v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store(float *p, Quad v) { std::memcpy(p, &v, sizeof v); }
+
+// The 4 x 4 tile at `p` (rows N apart), transposed in registers.
+struct Tile {
+    Quad r[4];
+    explicit Tile(const float *p) {
+        const Quad a = load(p), b = load(p + N), c = load(p + 2 * N), d = load(p + 3 * N);
+        const Quad ab0 = __builtin_shufflevector(a, b, 0, 4, 1, 5), ab1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+        const Quad cd0 = __builtin_shufflevector(c, d, 0, 4, 1, 5), cd1 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+        r[0] = __builtin_shufflevector(ab0, cd0, 0, 1, 4, 5);
+        r[1] = __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7);
+        r[2] = __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5);
+        r[3] = __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7);
+    }
+    void put(float *p) const {
+        for (int k = 0; k < 4; ++k) store(p + k * N, r[k]);
+    }
+};
+
+FPALG_SIMD_CLONES void transpose(float *a) {
+    for (int ty = 0; ty < N; ty += 4) {
+        Tile(a + ty * N + ty).put(a + ty * N + ty);
+        for (int tx = ty + 4; tx < N; tx += 4) {
+            const Tile upper(a + ty * N + tx), lower(a + tx * N + ty);
+            upper.put(a + tx * N + ty);
+            lower.put(a + ty * N + tx);
+        }
+    }
 }
 
 }  // namespace

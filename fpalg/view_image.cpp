@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "fixed_trig.h"
+#include "simd_clones.h"
 
 namespace fpalg {
 namespace {
@@ -10,7 +11,7 @@ using params::kSide;
 constexpr float kLevelValue[4] = {-1.5f, -0.5f, 0.5f, 1.5f};
 }  // namespace
 
-void decode_ridges(const View &view, RidgeView &out) {
+FPALG_SIMD_CLONES void decode_ridges(const View &view, RidgeView &out) {
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
             const int i = y * kSide + x;
@@ -20,7 +21,7 @@ void decode_ridges(const View &view, RidgeView &out) {
         }
 }
 
-void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out) {
+FPALG_SIMD_CLONES void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out) {
     const double a = deci_degrees_to_radians(deci_degrees);
     const float c = static_cast<float>(fixed_cos(a)), s = static_cast<float>(fixed_sin(a));
     const float mid = (kSide - 1) / 2.0f;
