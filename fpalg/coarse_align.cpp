@@ -78,13 +78,13 @@ bool same_view(const View &a, const View &b) { return a.level == b.level && a.ma
 // angles on either side of the best of those. The correlation peak falls off
 // slowly enough with a rotation error of one or two steps that the best
 // coarse angle lies next to the true one; this saves half the transforms.
-void search_view(CoarseWork &w, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
+void search_view(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
     // Rotations a and b (b may be a again) on this view, in one transform.
     const auto try_pair = [&](int a, int b) {
         ensure_angle(probe, a);
         ensure_angle(probe, b);
         Peak pa, pb;
-        correlate_pair(w.view, probe.spectrum[a], probe.spectrum[b], w.work, pa, pb);
+        correlate_pair(view, probe.spectrum[a], probe.spectrum[b], w.work, pa, pb);
         cands.push_back({v, a, pa});
         if (b != a) cands.push_back({v, b, pb});
     };
@@ -133,24 +133,29 @@ FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
         }
 }
 
-FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a,
-                                      Peak &b) {
-    for (int u = 0; u < N; ++u) {
+FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w,
+                                      Peak &a, Peak &b) {
+    // Outside the view's band every product is zero.
+    w.re.fill(0.0f);
+    w.im.fill(0.0f);
+    for (const BandRow &r : kBand.rows) {
+        const int u = r.row;
         float *wr = &w.re[u * N], *wi = &w.im[u * N];
-        if (!row_in_band(u)) {
-            std::fill_n(wr, N, 0.0f);
-            std::fill_n(wi, N, 0.0f);
-            continue;
-        }
-        const float *vr = &v.re[u * N], *vi = &v.im[u * N];
         const float *ar_ = &pa.re[u * N], *ai_ = &pa.im[u * N], *br_ = &pb.re[u * N], *bi_ = &pb.im[u * N];
-        FPALG_DISJOINT
-        for (int x = 0; x < N; ++x) {
-            // c_a + i c_b, where c = V * conj(P)
-            const float ar = vr[x] * ar_[x] + vi[x] * ai_[x], ai = vi[x] * ar_[x] - vr[x] * ai_[x];
-            const float br = vr[x] * br_[x] + vi[x] * bi_[x], bi = vi[x] * br_[x] - vr[x] * bi_[x];
-            wr[x] = ar - bi;
-            wi[x] = ai + br;
+        // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
+        const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};
+        for (const auto &run : runs) {
+            const int x0 = run[0], n = run[2];
+            const float *vr = &v.re[r.offset + run[1]], *vi = &v.im[r.offset + run[1]];
+            FPALG_DISJOINT
+            for (int k = 0; k < n; ++k) {
+                const int x = x0 + k;
+                // c_a + i c_b, where c = V * conj(P)
+                const float ar = vr[k] * ar_[x] + vi[k] * ai_[x], ai = vi[k] * ar_[x] - vr[k] * ai_[x];
+                const float br = vr[k] * br_[x] + vi[k] * bi_[x], bi = vi[k] * br_[x] - vr[k] * bi_[x];
+                wr[x] = ar - bi;
+                wi[x] = ai + br;
+            }
         }
     }
     fft2d(w, true, kBandGroups);
@@ -175,11 +180,21 @@ void ensure_angle(ProbeCache &c, int k) {
     c.ready[k] = true;
 }
 
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, ProbeCache &probe, CoarseWork &w) {
+std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRidges &views, ProbeCache &probe,
+                                         CoarseWork &w) {
     std::vector<Candidate> cands;
-    for (int v = 0; v < count; ++v) {
-        phase_spectrum(views[v], w.view);
-        search_view(w, probe, v, cands);
+    for (int v = 0; v < stored.view_count; ++v) {
+        // The ridges are decoded only when the spectrum is not kept.
+        std::string key = spectrum_key(stored.views[v]);
+        std::shared_ptr<const BandSpectrum> spectrum = find_spectrum(key);
+        if (!spectrum) {
+            phase_spectrum(views[v], w.view);
+            auto band = std::make_shared<BandSpectrum>();
+            keep_band(w.view, *band);
+            keep_spectrum(std::move(key), band);
+            spectrum = std::move(band);
+        }
+        search_view(w, *spectrum, probe, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
@@ -191,7 +206,7 @@ std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, Prob
     return cands;
 }
 
-void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands) {
+void screen_candidates(const StoredRidges &views, const ProbeCache &probe, std::vector<Candidate> &cands) {
     std::vector<std::pair<float, std::size_t>> rank;
     for (std::size_t i = 0; i < cands.size(); ++i) {
         const Candidate &c = cands[i];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fft.h"
+#include "spectrum_cache.h"
 #include "view_image.h"
 
 namespace fpalg {
@@ -21,7 +22,7 @@ struct Peak {
 
 // Best shifts of two probes over one view in one inverse transform (the
 // two correlations are real, so they share one complex transform).
-void correlate_pair(const Spectrum &view, const Spectrum &probe_a, const Spectrum &probe_b, Spectrum &work, Peak &a,
+void correlate_pair(const BandSpectrum &view, const Spectrum &probe_a, const Spectrum &probe_b, Spectrum &work, Peak &a,
                     Peak &b);
 
 // The probe is tried at kAngleCount rotations; index k turns it by this many
@@ -58,12 +59,13 @@ struct CoarseWork {
     Spectrum view, work;
 };
 
-// Coarse alignment of the probe's rotations on each of the `count` stored
-// views (decoded ridges), best correlation peaks first, at most kCandidates.
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, ProbeCache &probe, CoarseWork &w);
+// Coarse alignment of the probe's rotations on each of the stored views,
+// best correlation peaks first, at most kCandidates.
+std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRidges &views, ProbeCache &probe,
+                                         CoarseWork &w);
 
 // Keeps the kVerified candidates whose whole-overlap correlation at the
 // peak, weighed like the final evidence, is best.
-void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands);
+void screen_candidates(const StoredRidges &views, const ProbeCache &probe, std::vector<Candidate> &cands);
 
 }  // namespace fpalg

@@ -16,7 +16,7 @@ namespace {
 
 struct Workspace {
     ProbeCache probe;
-    RidgeView views[params::kMaxViews];
+    StoredRidges views;
     RidgeView canvas;
     CoarseWork coarse;
     MinutiaeLayout minutiae;  // where they were, for a debug sink
@@ -82,8 +82,8 @@ ScoreParts score_candidates(Workspace &w, const Template &stored, const ProbeCac
 ScoreParts match_templates(const Template &stored, const Template &probe) {
     Workspace &w = workspace();
     ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
-    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
-    std::vector<Candidate> cands = coarse_candidates(w.views, stored.view_count, pc, w.coarse);
+    w.views.reset(stored);
+    std::vector<Candidate> cands = coarse_candidates(stored, w.views, pc, w.coarse);
     debug::candidates(cands);
     screen_candidates(w.views, pc, cands);
     return score_candidates(w, stored, pc, cands);
@@ -93,7 +93,7 @@ ScoreParts match_at(const Template &stored, const Template &probe, const std::ve
     Workspace &w = workspace();
     ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
     for (const Candidate &c : cands) ensure_angle(pc, c.angle);
-    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
+    w.views.reset(stored);
     return score_candidates(w, stored, pc, cands);
 }
 

@@ -156,7 +156,7 @@ void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak 
     parts.block_ncc = parts.blocks ? sum / parts.blocks : 0.0f;
 }
 
-ScoreParts verify_candidate(const Template &stored, const RidgeView *views, const ProbeCache &pc, const Candidate &c,
+ScoreParts verify_candidate(const Template &stored, const StoredRidges &views, const ProbeCache &pc, const Candidate &c,
                             RidgeView &canvas) {
     ScoreParts p;
     p.view = c.view;

@@ -21,6 +21,19 @@ FPALG_SIMD_CLONES void decode_ridges(const View &view, RidgeView &out) {
         }
 }
 
+void StoredRidges::reset(const Template &t) {
+    template_ = &t;
+    ready_.fill(false);
+}
+
+const RidgeView &StoredRidges::operator[](int v) const {
+    if (!ready_[v]) {
+        decode_ridges(template_->views[v], views_[v]);
+        ready_[v] = true;
+    }
+    return views_[v];
+}
+
 FPALG_SIMD_CLONES void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out) {
     const double a = deci_degrees_to_radians(deci_degrees);
     const float c = static_cast<float>(fixed_cos(a)), s = static_cast<float>(fixed_sin(a));
