@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "simd_clones.h"
@@ -37,17 +38,21 @@ bool in_band(int u, int v) {
     return r2 >= params::kPocBandLow * params::kPocBandLow && r2 <= params::kPocBandHigh * params::kPocBandHigh;
 }
 
-// Largest of n values, in lanes so that it vectorises (max is exact, so the
-// order does not matter).
-float row_max(const float *v, int n) {
-    float lane[8] = {-1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f};
-    int x = 0;
-    for (; x + 8 <= n; x += 8)
-        for (int l = 0; l < 8; ++l) lane[l] = std::max(lane[l], v[x + l]);
-    for (; x < n; ++x) lane[0] = std::max(lane[0], v[x]);
-    float m = lane[0];
-    for (int l = 1; l < 8; ++l) m = std::max(m, lane[l]);
-    return m;
+// Largest of n >= 8 values, eight at a time; the last eight overlap the
+// ones before, which max does not mind (nor the order: max is exact).
+using Oct = float __attribute__((vector_size(8 * sizeof(float))));
+
+[[gnu::always_inline]] inline float row_max(const float *v, int n) {
+    Oct m;
+    std::memcpy(&m, v + n - 8, sizeof m);
+    for (int x = 0; x + 8 < n; x += 8) {
+        Oct c;
+        std::memcpy(&c, v + x, sizeof c);
+        m = c > m ? c : m;
+    }
+    float r = m[0];
+    for (int l = 1; l < 8; ++l) r = std::max(r, m[l]);
+    return r;
 }
 
 FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
@@ -136,11 +141,15 @@ FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
 FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w,
                                       Peak &a, Peak &b) {
     // Outside the view's band every product is zero.
-    w.re.fill(0.0f);
-    w.im.fill(0.0f);
+    for (int u = params::kPocBandHigh + 1; u < N - params::kPocBandHigh; ++u) {
+        std::fill_n(&w.re[u * N], N, 0.0f);
+        std::fill_n(&w.im[u * N], N, 0.0f);
+    }
     for (const BandRow &r : kBand.rows) {
         const int u = r.row;
         float *wr = &w.re[u * N], *wi = &w.im[u * N];
+        std::fill_n(wr + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
+        std::fill_n(wi + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
         const float *ar_ = &pa.re[u * N], *ai_ = &pa.im[u * N], *br_ = &pb.re[u * N], *bi_ = &pb.im[u * N];
         // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
         const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};

@@ -1,5 +1,6 @@
 #include "spectrum_cache.h"
 
+#include <cstdint>
 #include <list>
 #include <mutex>
 #include <string_view>
@@ -48,12 +49,13 @@ void keep_band(const Spectrum &full, BandSpectrum &out) {
 }
 
 std::string spectrum_key(const View &v) {
-    std::string key(kLevelBytes + v.mask.size(), '\0');
+    std::uint8_t packed[kLevelBytes + params::kMaskGrid * params::kMaskGrid];
+    const std::uint8_t *l = v.level.data();
     for (std::size_t i = 0; i < kLevelBytes; ++i)
-        key[i] = static_cast<char>((v.level[4 * i] & 3) | (v.level[4 * i + 1] & 3) << 2 | (v.level[4 * i + 2] & 3) << 4 |
-                                   (v.level[4 * i + 3] & 3) << 6);
-    for (std::size_t i = 0; i < v.mask.size(); ++i) key[kLevelBytes + i] = static_cast<char>(v.mask[i] != 0);
-    return key;
+        packed[i] = static_cast<std::uint8_t>((l[4 * i] & 3) | (l[4 * i + 1] & 3) << 2 | (l[4 * i + 2] & 3) << 4 |
+                                              (l[4 * i + 3] & 3) << 6);
+    for (std::size_t i = 0; i < v.mask.size(); ++i) packed[kLevelBytes + i] = v.mask[i] != 0;
+    return std::string(reinterpret_cast<const char *>(packed), sizeof packed);
 }
 
 std::shared_ptr<const BandSpectrum> find_spectrum(const std::string &key) {

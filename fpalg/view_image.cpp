@@ -8,16 +8,18 @@
 namespace fpalg {
 namespace {
 using params::kSide;
-constexpr float kLevelValue[4] = {-1.5f, -0.5f, 0.5f, 1.5f};
 }  // namespace
 
 FPALG_SIMD_CLONES void decode_ridges(const View &view, RidgeView &out) {
     for (int y = 0; y < kSide; ++y)
-        for (int x = 0; x < kSide; ++x) {
-            const int i = y * kSide + x;
-            const bool fg = view.mask[(y / params::kMaskBlock) * params::kMaskGrid + x / params::kMaskBlock];
-            out.weight[i] = fg ? 1.0f : 0.0f;
-            out.value[i] = fg ? kLevelValue[view.level[i] & 3] : 0.0f;
+        for (int bx = 0; bx < params::kMaskGrid; ++bx) {
+            const bool fg = view.mask[(y / params::kMaskBlock) * params::kMaskGrid + bx];
+            const int i0 = y * kSide + bx * params::kMaskBlock;
+            // Levels 0..3 stand for -1.5 .. 1.5 (exact in float).
+            for (int i = i0; i < i0 + params::kMaskBlock; ++i) {
+                out.weight[i] = fg ? 1.0f : 0.0f;
+                out.value[i] = fg ? static_cast<float>(view.level[i] & 3) - 1.5f : 0.0f;
+            }
         }
 }
 
