@@ -138,9 +138,9 @@ FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
         }
 }
 
-FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w,
-                                      Peak &a, Peak &b) {
-    // Outside the view's band every product is zero.
+FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum &pa, const BandSpectrum &pb,
+                                      Spectrum &w, Peak &a, Peak &b) {
+    // Outside the band every product is zero.
     for (int u = params::kPocBandHigh + 1; u < N - params::kPocBandHigh; ++u) {
         std::fill_n(&w.re[u * N], N, 0.0f);
         std::fill_n(&w.im[u * N], N, 0.0f);
@@ -150,20 +150,20 @@ FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const Spectrum &pa,
         float *wr = &w.re[u * N], *wi = &w.im[u * N];
         std::fill_n(wr + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
         std::fill_n(wi + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
-        const float *ar_ = &pa.re[u * N], *ai_ = &pa.im[u * N], *br_ = &pb.re[u * N], *bi_ = &pb.im[u * N];
         // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
         const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};
         for (const auto &run : runs) {
-            const int x0 = run[0], n = run[2];
-            const float *vr = &v.re[r.offset + run[1]], *vi = &v.im[r.offset + run[1]];
+            const int x0 = run[0], at = r.offset + run[1], n = run[2];
+            const float *vr = &v.re[at], *vi = &v.im[at];
+            const float *ar_ = &pa.re[at], *ai_ = &pa.im[at], *br_ = &pb.re[at], *bi_ = &pb.im[at];
+            float *or_ = wr + x0, *oi = wi + x0;
             FPALG_DISJOINT
             for (int k = 0; k < n; ++k) {
-                const int x = x0 + k;
                 // c_a + i c_b, where c = V * conj(P)
-                const float ar = vr[k] * ar_[x] + vi[k] * ai_[x], ai = vi[k] * ar_[x] - vr[k] * ai_[x];
-                const float br = vr[k] * br_[x] + vi[k] * bi_[x], bi = vi[k] * br_[x] - vr[k] * bi_[x];
-                wr[x] = ar - bi;
-                wi[x] = ai + br;
+                const float ar = vr[k] * ar_[k] + vi[k] * ai_[k], ai = vi[k] * ar_[k] - vr[k] * ai_[k];
+                const float br = vr[k] * br_[k] + vi[k] * bi_[k], bi = vi[k] * br_[k] - vr[k] * bi_[k];
+                or_[k] = ar - bi;
+                oi[k] = ai + br;
             }
         }
     }
@@ -185,7 +185,8 @@ ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {
 void ensure_angle(ProbeCache &c, int k) {
     if (c.ready[k]) return;
     rotate_ridges(c.upright, angle_of(k), c.rotated[k]);
-    phase_spectrum(c.rotated[k], c.spectrum[k]);
+    phase_spectrum(c.rotated[k], c.work);
+    keep_band(c.work, c.spectrum[k]);
     c.ready[k] = true;
 }
 

@@ -22,7 +22,7 @@ struct Peak {
 
 // Best shifts of two probes over one view in one inverse transform (the
 // two correlations are real, so they share one complex transform).
-void correlate_pair(const BandSpectrum &view, const Spectrum &probe_a, const Spectrum &probe_b, Spectrum &work, Peak &a,
+void correlate_pair(const BandSpectrum &view, const BandSpectrum &probe_a, const BandSpectrum &probe_b, Spectrum &work, Peak &a,
                     Peak &b);
 
 // The probe is tried at kAngleCount rotations; index k turns it by this many
@@ -38,7 +38,8 @@ struct ProbeCache {
     RidgeView upright;
     bool ready[params::kAngleCount] = {};
     RidgeView rotated[params::kAngleCount];
-    Spectrum spectrum[params::kAngleCount];
+    BandSpectrum spectrum[params::kAngleCount];
+    Spectrum work;  // a rotation's full spectrum, before its band is kept
 };
 
 // Makes `cache` hold `probe` unless it already does; rotations are made
