@@ -25,9 +25,11 @@ struct Cache {
     std::unordered_map<std::string_view, std::list<Entry>::iterator> index;
 };
 
+// Never destroyed: a thread still comparing while the process exits must
+// not find it gone.
 Cache &cache() {
-    static Cache c;
-    return c;
+    static Cache *c = new Cache;
+    return *c;
 }
 
 }  // namespace
