@@ -22,8 +22,8 @@ struct Peak {
 
 // Best shifts of two probes over one view in one inverse transform (the
 // two correlations are real, so they share one complex transform).
-void correlate_pair(const BandSpectrum &view, const BandSpectrum &probe_a, const BandSpectrum &probe_b, Spectrum &work, Peak &a,
-                    Peak &b);
+void correlate_pair(const BandSpectrum &view, const BandSpectrum &probe_a, const BandSpectrum &probe_b, Spectrum &work,
+                    Peak &a, Peak &b);
 
 // The probe is tried at kAngleCount rotations; index k turns it by this many
 // tenths of a degree (the middle index is upright).

@@ -195,7 +195,8 @@ TEST(SpectrumCache, AViewOneLevelApartIsNeverAnsweredFromTheCache) {
 
     fpalg::View &v = t->views[0];
     int i = 0;
-    while (!v.mask[(i / 96 / fpalg::params::kMaskBlock) * fpalg::params::kMaskGrid + i % 96 / fpalg::params::kMaskBlock])
+    while (
+        !v.mask[(i / 96 / fpalg::params::kMaskBlock) * fpalg::params::kMaskGrid + i % 96 / fpalg::params::kMaskBlock])
         ++i;
     v.level[i] ^= 1;
     Bytes changed(stored.size());
