@@ -62,8 +62,10 @@ inline Peak peak_near(const RidgeView &v, ProbeCache &pc, int k, float dy, float
     auto w = std::make_unique<CoarseWork>();
     ensure_angle(pc, k);
     phase_spectrum(v, w->view);
+    auto band = std::make_unique<BandSpectrum>();
+    keep_band(w->view, *band);
     Peak a, b;
-    correlate_pair(w->view, pc.spectrum[k], pc.spectrum[k], w->work, a, b);
+    correlate_pair(*band, pc.spectrum[k], pc.spectrum[k], w->work, a, b);
     constexpr int N = params::kFftSide;
     const int cy = static_cast<int>(std::lround(dy / 2)), cx = static_cast<int>(std::lround(dx / 2));
     Peak best{-1.0f, 0, 0};

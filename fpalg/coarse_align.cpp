@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "simd_clones.h"
@@ -37,20 +38,24 @@ bool in_band(int u, int v) {
     return r2 >= params::kPocBandLow * params::kPocBandLow && r2 <= params::kPocBandHigh * params::kPocBandHigh;
 }
 
-// Largest of n values, in lanes so that it vectorises (max is exact, so the
-// order does not matter).
-float row_max(const float *v, int n) {
-    float lane[8] = {-1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f, -1e30f};
-    int x = 0;
-    for (; x + 8 <= n; x += 8)
-        for (int l = 0; l < 8; ++l) lane[l] = std::max(lane[l], v[x + l]);
-    for (; x < n; ++x) lane[0] = std::max(lane[0], v[x]);
-    float m = lane[0];
-    for (int l = 1; l < 8; ++l) m = std::max(m, lane[l]);
-    return m;
+// Largest of n >= 8 values, eight at a time; the last eight overlap the
+// ones before, which max does not mind (nor the order: max is exact).
+using Oct = float __attribute__((vector_size(8 * sizeof(float))));
+
+[[gnu::always_inline]] inline float row_max(const float *v, int n) {
+    Oct m;
+    std::memcpy(&m, v + n - 8, sizeof m);
+    for (int x = 0; x + 8 < n; x += 8) {
+        Oct c;
+        std::memcpy(&c, v + x, sizeof c);
+        m = c > m ? c : m;
+    }
+    float r = m[0];
+    for (int l = 1; l < 8; ++l) r = std::max(r, m[l]);
+    return r;
 }
 
-Peak find_peak(const float *surface, float norm) {
+FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
     Peak best{-1.0f, 0, 0};
     constexpr int kReach = H - params::kMinOverlapHalfPx;
     for (int dy = -kReach; dy <= kReach; ++dy) {
@@ -78,13 +83,13 @@ bool same_view(const View &a, const View &b) { return a.level == b.level && a.ma
 // angles on either side of the best of those. The correlation peak falls off
 // slowly enough with a rotation error of one or two steps that the best
 // coarse angle lies next to the true one; this saves half the transforms.
-void search_view(CoarseWork &w, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
+void search_view(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
     // Rotations a and b (b may be a again) on this view, in one transform.
     const auto try_pair = [&](int a, int b) {
         ensure_angle(probe, a);
         ensure_angle(probe, b);
         Peak pa, pb;
-        correlate_pair(w.view, probe.spectrum[a], probe.spectrum[b], w.work, pa, pb);
+        correlate_pair(view, probe.spectrum[a], probe.spectrum[b], w.work, pa, pb);
         cands.push_back({v, a, pa});
         if (b != a) cands.push_back({v, b, pb});
     };
@@ -107,7 +112,7 @@ void search_view(CoarseWork &w, ProbeCache &probe, int v, std::vector<Candidate>
 
 }  // namespace
 
-void phase_spectrum(const RidgeView &r, Spectrum &out) {
+FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
     out.re.fill(0.0f);
     out.im.fill(0.0f);
     constexpr int S = params::kSide;
@@ -133,24 +138,33 @@ void phase_spectrum(const RidgeView &r, Spectrum &out) {
         }
 }
 
-FPALG_SIMD_CLONES void correlate_pair(const Spectrum &v, const Spectrum &pa, const Spectrum &pb, Spectrum &w, Peak &a,
-                                      Peak &b) {
-    for (int u = 0; u < N; ++u) {
+FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum &pa, const BandSpectrum &pb,
+                                      Spectrum &w, Peak &a, Peak &b) {
+    // Outside the band every product is zero.
+    for (int u = params::kPocBandHigh + 1; u < N - params::kPocBandHigh; ++u) {
+        std::fill_n(&w.re[u * N], N, 0.0f);
+        std::fill_n(&w.im[u * N], N, 0.0f);
+    }
+    for (const BandRow &r : kBand.rows) {
+        const int u = r.row;
         float *wr = &w.re[u * N], *wi = &w.im[u * N];
-        if (!row_in_band(u)) {
-            std::fill_n(wr, N, 0.0f);
-            std::fill_n(wi, N, 0.0f);
-            continue;
-        }
-        const float *vr = &v.re[u * N], *vi = &v.im[u * N];
-        const float *ar_ = &pa.re[u * N], *ai_ = &pa.im[u * N], *br_ = &pb.re[u * N], *bi_ = &pb.im[u * N];
-        FPALG_DISJOINT
-        for (int x = 0; x < N; ++x) {
-            // c_a + i c_b, where c = V * conj(P)
-            const float ar = vr[x] * ar_[x] + vi[x] * ai_[x], ai = vi[x] * ar_[x] - vr[x] * ai_[x];
-            const float br = vr[x] * br_[x] + vi[x] * bi_[x], bi = vi[x] * br_[x] - vr[x] * bi_[x];
-            wr[x] = ar - bi;
-            wi[x] = ai + br;
+        std::fill_n(wr + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
+        std::fill_n(wi + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
+        // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
+        const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};
+        for (const auto &run : runs) {
+            const int x0 = run[0], at = r.offset + run[1], n = run[2];
+            const float *vr = &v.re[at], *vi = &v.im[at];
+            const float *ar_ = &pa.re[at], *ai_ = &pa.im[at], *br_ = &pb.re[at], *bi_ = &pb.im[at];
+            float *or_ = wr + x0, *oi = wi + x0;
+            FPALG_DISJOINT
+            for (int k = 0; k < n; ++k) {
+                // c_a + i c_b, where c = V * conj(P)
+                const float ar = vr[k] * ar_[k] + vi[k] * ai_[k], ai = vi[k] * ar_[k] - vr[k] * ai_[k];
+                const float br = vr[k] * br_[k] + vi[k] * bi_[k], bi = vi[k] * br_[k] - vr[k] * bi_[k];
+                or_[k] = ar - bi;
+                oi[k] = ai + br;
+            }
         }
     }
     fft2d(w, true, kBandGroups);
@@ -171,15 +185,26 @@ ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {
 void ensure_angle(ProbeCache &c, int k) {
     if (c.ready[k]) return;
     rotate_ridges(c.upright, angle_of(k), c.rotated[k]);
-    phase_spectrum(c.rotated[k], c.spectrum[k]);
+    phase_spectrum(c.rotated[k], c.work);
+    keep_band(c.work, c.spectrum[k]);
     c.ready[k] = true;
 }
 
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, ProbeCache &probe, CoarseWork &w) {
+std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRidges &views, ProbeCache &probe,
+                                         CoarseWork &w) {
     std::vector<Candidate> cands;
-    for (int v = 0; v < count; ++v) {
-        phase_spectrum(views[v], w.view);
-        search_view(w, probe, v, cands);
+    for (int v = 0; v < stored.view_count; ++v) {
+        // The ridges are decoded only when the spectrum is not kept.
+        std::string key = spectrum_key(stored.views[v]);
+        std::shared_ptr<const BandSpectrum> spectrum = find_spectrum(key);
+        if (!spectrum) {
+            phase_spectrum(views[v], w.view);
+            auto band = std::make_shared<BandSpectrum>();
+            keep_band(w.view, *band);
+            keep_spectrum(std::move(key), band);
+            spectrum = std::move(band);
+        }
+        search_view(w, *spectrum, probe, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
@@ -191,7 +216,7 @@ std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, Prob
     return cands;
 }
 
-void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands) {
+void screen_candidates(const StoredRidges &views, const ProbeCache &probe, std::vector<Candidate> &cands) {
     std::vector<std::pair<float, std::size_t>> rank;
     for (std::size_t i = 0; i < cands.size(); ++i) {
         const Candidate &c = cands[i];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fft.h"
+#include "spectrum_cache.h"
 #include "view_image.h"
 
 namespace fpalg {
@@ -21,8 +22,8 @@ struct Peak {
 
 // Best shifts of two probes over one view in one inverse transform (the
 // two correlations are real, so they share one complex transform).
-void correlate_pair(const Spectrum &view, const Spectrum &probe_a, const Spectrum &probe_b, Spectrum &work, Peak &a,
-                    Peak &b);
+void correlate_pair(const BandSpectrum &view, const BandSpectrum &probe_a, const BandSpectrum &probe_b, Spectrum &work,
+                    Peak &a, Peak &b);
 
 // The probe is tried at kAngleCount rotations; index k turns it by this many
 // tenths of a degree (the middle index is upright).
@@ -37,7 +38,8 @@ struct ProbeCache {
     RidgeView upright;
     bool ready[params::kAngleCount] = {};
     RidgeView rotated[params::kAngleCount];
-    Spectrum spectrum[params::kAngleCount];
+    BandSpectrum spectrum[params::kAngleCount];
+    Spectrum work;  // a rotation's full spectrum, before its band is kept
 };
 
 // Makes `cache` hold `probe` unless it already does; rotations are made
@@ -58,12 +60,13 @@ struct CoarseWork {
     Spectrum view, work;
 };
 
-// Coarse alignment of the probe's rotations on each of the `count` stored
-// views (decoded ridges), best correlation peaks first, at most kCandidates.
-std::vector<Candidate> coarse_candidates(const RidgeView *views, int count, ProbeCache &probe, CoarseWork &w);
+// Coarse alignment of the probe's rotations on each of the stored views,
+// best correlation peaks first, at most kCandidates.
+std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRidges &views, ProbeCache &probe,
+                                         CoarseWork &w);
 
 // Keeps the kVerified candidates whose whole-overlap correlation at the
 // peak, weighed like the final evidence, is best.
-void screen_candidates(const RidgeView *views, const ProbeCache &probe, std::vector<Candidate> &cands);
+void screen_candidates(const StoredRidges &views, const ProbeCache &probe, std::vector<Candidate> &cands);
 
 }  // namespace fpalg

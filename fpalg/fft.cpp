@@ -1,6 +1,7 @@
 #include "fft.h"
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <utility>
 
@@ -18,6 +19,7 @@ static_assert(1 << (2 * kDigits) == N);
 struct Tables {
     int reverse[N];          // base-4 digit reversal
     float cos_[N], sin_[N];  // e^(-2 pi i k / N)
+    bool unit = false;       // e^0 is exactly 1 + 0i
     Tables() {
         for (int i = 0; i < N; ++i) {
             int r = 0;
@@ -29,12 +31,45 @@ struct Tables {
             cos_[k] = static_cast<float>(fixed_cos(a));
             sin_[k] = static_cast<float>(fixed_sin(a));
         }
+        unit = cos_[0] == 1.0f && sin_[0] == 0.0f;
     }
 };
 
 const Tables &tables() {
     static const Tables t;
     return t;
+}
+
+// One radix-4 butterfly on eight lanes from j0. With kUnit the twiddles
+// are 1 + 0i: multiplying by them changes nothing but the sign of a zero,
+// which no sum or product that is not zero depends on, so it is skipped.
+template <bool kUnit>
+[[gnu::always_inline]] inline void butterflies(float *r0, float *i0, float *r1, float *i1, float *r2, float *i2,
+                                               float *r3, float *i3, const float *w, float s, int j0) {
+    const float w1r = w[0], w1i = w[1], w2r = w[2], w2i = w[3], w3r = w[4], w3i = w[5];
+    // The eight rows are disjoint; tell the vectoriser so.
+    FPALG_DISJOINT
+    for (int j = j0; j < j0 + kGroup; ++j) {
+        const float ar = r0[j], ai = i0[j];
+        float br = r1[j], bi = i1[j], cr = r2[j], ci = i2[j], dr = r3[j], di = i3[j];
+        if (!kUnit) {
+            br = r1[j] * w1r - i1[j] * w1i, bi = r1[j] * w1i + i1[j] * w1r;
+            cr = r2[j] * w2r - i2[j] * w2i, ci = r2[j] * w2i + i2[j] * w2r;
+            dr = r3[j] * w3r - i3[j] * w3i, di = r3[j] * w3i + i3[j] * w3r;
+        }
+        const float sr = ar + cr, si = ai + ci, tr = ar - cr, ti = ai - ci;
+        const float ur = br + dr, ui = bi + di;
+        // (b - d) times -i (forward) or +i (inverse)
+        const float vr = s * (bi - di), vi = -s * (br - dr);
+        r0[j] = sr + ur;
+        i0[j] = si + ui;
+        r1[j] = tr + vr;
+        i1[j] = ti + vi;
+        r2[j] = sr - ur;
+        i2[j] = si - ui;
+        r3[j] = tr - vr;
+        i3[j] = ti - vi;
+    }
 }
 
 // Radix-4 transform of N interleaved sequences at once: element i of
@@ -61,43 +96,61 @@ FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned 
         for (int start = 0; start < N; start += len)
             for (int k = 0; k < q; ++k) {
                 const int e1 = k * step, e2 = 2 * k * step, e3 = 3 * k * step;
-                const float w1r = t.cos_[e1], w1i = s * t.sin_[e1];
-                const float w2r = t.cos_[e2], w2i = s * t.sin_[e2];
-                const float w3r = t.cos_[e3], w3i = s * t.sin_[e3];
+                const bool unit = k == 0 && t.unit;
+                const float w[6] = {t.cos_[e1], s * t.sin_[e1], t.cos_[e2], s * t.sin_[e2], t.cos_[e3], s * t.sin_[e3]};
                 float *r0 = re + (start + k) * N, *i0 = im + (start + k) * N;
                 float *r1 = r0 + q * N, *i1 = i0 + q * N;
                 float *r2 = r1 + q * N, *i2 = i1 + q * N;
                 float *r3 = r2 + q * N, *i3 = i2 + q * N;
                 for (int g = 0; g < N / kGroup; ++g) {
                     if (!((groups >> g) & 1u)) continue;
-                    // The eight rows are disjoint; tell the vectoriser so.
-                    FPALG_DISJOINT
-                    for (int j = g * kGroup; j < g * kGroup + kGroup; ++j) {
-                        const float ar = r0[j], ai = i0[j];
-                        const float br = r1[j] * w1r - i1[j] * w1i, bi = r1[j] * w1i + i1[j] * w1r;
-                        const float cr = r2[j] * w2r - i2[j] * w2i, ci = r2[j] * w2i + i2[j] * w2r;
-                        const float dr = r3[j] * w3r - i3[j] * w3i, di = r3[j] * w3i + i3[j] * w3r;
-                        const float sr = ar + cr, si = ai + ci, tr = ar - cr, ti = ai - ci;
-                        const float ur = br + dr, ui = bi + di;
-                        // (b - d) times -i (forward) or +i (inverse)
-                        const float vr = s * (bi - di), vi = -s * (br - dr);
-                        r0[j] = sr + ur;
-                        i0[j] = si + ui;
-                        r1[j] = tr + vr;
-                        i1[j] = ti + vi;
-                        r2[j] = sr - ur;
-                        i2[j] = si - ui;
-                        r3[j] = tr - vr;
-                        i3[j] = ti - vi;
-                    }
+                    if (unit)
+                        butterflies<true>(r0, i0, r1, i1, r2, i2, r3, i3, w, s, g * kGroup);
+                    else
+                        butterflies<false>(r0, i0, r1, i1, r2, i2, r3, i3, w, s, g * kGroup);
                 }
             }
     }
 }
 
-void transpose(float *a) {
-    for (int y = 0; y < N; ++y)
-        for (int x = y + 1; x < N; ++x) std::swap(a[y * N + x], a[x * N + y]);
+// In place, in 4 x 4 tiles held in registers: a scalar transpose's strided
+// loads and stores cost as much as a pass of the transform.
+using Quad = float __attribute__((vector_size(4 * sizeof(float))));
+
+Quad load(const float *p) {
+    Quad v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void store(float *p, Quad v) { std::memcpy(p, &v, sizeof v); }
+
+// The 4 x 4 tile at `p` (rows N apart), transposed in registers.
+struct Tile {
+    Quad r[4];
+    explicit Tile(const float *p) {
+        const Quad a = load(p), b = load(p + N), c = load(p + 2 * N), d = load(p + 3 * N);
+        const Quad ab0 = __builtin_shufflevector(a, b, 0, 4, 1, 5), ab1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+        const Quad cd0 = __builtin_shufflevector(c, d, 0, 4, 1, 5), cd1 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+        r[0] = __builtin_shufflevector(ab0, cd0, 0, 1, 4, 5);
+        r[1] = __builtin_shufflevector(ab0, cd0, 2, 3, 6, 7);
+        r[2] = __builtin_shufflevector(ab1, cd1, 0, 1, 4, 5);
+        r[3] = __builtin_shufflevector(ab1, cd1, 2, 3, 6, 7);
+    }
+    void put(float *p) const {
+        for (int k = 0; k < 4; ++k) store(p + k * N, r[k]);
+    }
+};
+
+FPALG_SIMD_CLONES void transpose(float *a) {
+    for (int ty = 0; ty < N; ty += 4) {
+        Tile(a + ty * N + ty).put(a + ty * N + ty);
+        for (int tx = ty + 4; tx < N; tx += 4) {
+            const Tile upper(a + ty * N + tx), lower(a + tx * N + ty);
+            upper.put(a + tx * N + ty);
+            lower.put(a + ty * N + tx);
+        }
+    }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace {
 
 struct Workspace {
     ProbeCache probe;
-    RidgeView views[params::kMaxViews];
+    StoredRidges views;
     RidgeView canvas;
     CoarseWork coarse;
     MinutiaeLayout minutiae;  // where they were, for a debug sink
@@ -59,14 +59,14 @@ void check_minutiae(Workspace &w, const ProbeCache &pc, ScoreParts &best) {
 // Verifies the candidates, follows the best one's stretch, checks its
 // minutiae and calibrates.
 ScoreParts score_candidates(Workspace &w, const Template &stored, const ProbeCache &pc,
-                            const std::vector<Candidate> &cands) {
+                            const std::vector<Candidate> &cands, bool details = true) {
     ScoreParts best;
     for (const Candidate &c : cands) {
         const ScoreParts p = verify_candidate(stored, w.views, pc, c, w.canvas);
         debug::alignment(p);
         if (best.view < 0 || p.raw > best.raw) best = p;
     }
-    if (best.view >= 0 && best.raw >= params::kElasticFloor) {
+    if (details && best.view >= 0 && best.raw >= params::kElasticFloor) {
         place_frame(w, stored, best);
         debug::union_canvas(w.canvas, best);
         check_distortion(w, pc, best);
@@ -79,21 +79,21 @@ ScoreParts score_candidates(Workspace &w, const Template &stored, const ProbeCac
 
 }  // namespace
 
-ScoreParts match_templates(const Template &stored, const Template &probe) {
+ScoreParts match_templates(const Template &stored, const Template &probe, bool details) {
     Workspace &w = workspace();
     ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
-    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
-    std::vector<Candidate> cands = coarse_candidates(w.views, stored.view_count, pc, w.coarse);
+    w.views.reset(stored);
+    std::vector<Candidate> cands = coarse_candidates(stored, w.views, pc, w.coarse);
     debug::candidates(cands);
     screen_candidates(w.views, pc, cands);
-    return score_candidates(w, stored, pc, cands);
+    return score_candidates(w, stored, pc, cands, details);
 }
 
 ScoreParts match_at(const Template &stored, const Template &probe, const std::vector<Candidate> &cands) {
     Workspace &w = workspace();
     ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
     for (const Candidate &c : cands) ensure_angle(pc, c.angle);
-    for (int v = 0; v < stored.view_count; ++v) decode_ridges(stored.views[v], w.views[v]);
+    w.views.reset(stored);
     return score_candidates(w, stored, pc, cands);
 }
 

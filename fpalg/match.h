@@ -13,7 +13,10 @@ namespace fpalg {
 
 // Best explanation of the probe's first view over the stored views.
 // The probe's rotated images are cached between calls with the same probe.
-ScoreParts match_templates(const Template &stored, const Template &probe);
+// Without `details` the best verified alignment is not followed through the
+// skin's stretch nor checked for minutiae: its pose, overlap and correlation
+// are final, its evidence and score are not.
+ScoreParts match_templates(const Template &stored, const Template &probe, bool details = true);
 
 // The same comparison with the coarse search replaced by `cands`: lets the
 // bench tools score a pose known from elsewhere as the matcher would.

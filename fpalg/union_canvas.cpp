@@ -31,7 +31,7 @@ struct Affine {
     }
 };
 
-int union_canvas(const Template &stored, const RidgeView *views, int on, const Peak &shift, RidgeView &canvas) {
+int union_canvas(const Template &stored, const StoredRidges &views, int on, const Peak &shift, RidgeView &canvas) {
     const Pose base = pose_of(stored.views[on]);
     Affine maps[params::kMaxViews];
     int others[params::kMaxViews], count = 0;

@@ -13,6 +13,6 @@ namespace fpalg {
 // views: decoded ridges of stored.views; `on` is the view the probe was
 // aligned on with shift `shift`. Returns the number of pixels covered by a
 // view other than `on`.
-int union_canvas(const Template &stored, const RidgeView *views, int on, const Peak &shift, RidgeView &canvas);
+int union_canvas(const Template &stored, const StoredRidges &views, int on, const Peak &shift, RidgeView &canvas);
 
 }  // namespace fpalg

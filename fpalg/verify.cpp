@@ -20,29 +20,11 @@ struct Sums {
 
 // Partial sums kept in kLanes interleaved accumulators (pixel x of a row
 // goes to lane (x - x0) % kLanes) and added up in a fixed order at the end:
-// the loop vectorises, and the result is the same with or without SIMD.
-// Four-float vectors are native on every target (SSE2, NEON), so no
-// vector crosses a call in a register the base ABI lacks; two of them make
-// the eight lanes.
+// the loop vectorises, and the result is the same with or without SIMD
+// (eight-float vectors are one register with AVX2 and two elsewhere). No
+// such vector crosses a call: the base ABI has no register for it.
 constexpr int kLanes = 8;
-using Quad = float __attribute__((vector_size(4 * sizeof(float))));
-
-Quad load(const float *p) {
-    Quad v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-struct Lanes {
-    Quad lo{}, hi{};
-    void add(int l, float v) {
-        if (l < 4)
-            lo[l] += v;
-        else
-            hi[l - 4] += v;
-    }
-    float at(int l) const { return l < 4 ? lo[l] : hi[l - 4]; }
-};
+using Oct = float __attribute__((vector_size(kLanes * sizeof(float))));
 
 // Correlation over view rows/cols [y0, y1) x [x0, x1) with the probe shifted by (dy, dx).
 FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0,
@@ -54,7 +36,7 @@ FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, 
     Sums s;
     // Nothing in common; no row pointer may be formed past the image then.
     if (y1 <= y0 || x1 <= x0) return s;
-    Lanes vp{}, vv2{}, pp{}, n{};
+    Oct vp{}, vv2{}, pp{}, n{};
     const int full = (x1 - x0) / kLanes * kLanes;
     for (int y = y0; y < y1; ++y) {
         const float *vv = &v.value[y * kSide + x0], *vw = &v.weight[y * kSide + x0];
@@ -62,32 +44,32 @@ FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, 
         // so no pointer ever points before the array.
         const float *pv = &p.value[(y - dy) * kSide + x0 - dx], *pw = &p.weight[(y - dy) * kSide + x0 - dx];
         for (int x = 0; x < full; x += kLanes) {
-            const Quad a0 = load(vv + x), b0 = load(pv + x), w0 = load(vw + x) * load(pw + x);
-            const Quad a1 = load(vv + x + 4), b1 = load(pv + x + 4), w1 = load(vw + x + 4) * load(pw + x + 4);
-            vp.lo += w0 * a0 * b0;
-            vp.hi += w1 * a1 * b1;
-            vv2.lo += w0 * a0 * a0;
-            vv2.hi += w1 * a1 * a1;
-            pp.lo += w0 * b0 * b0;
-            pp.hi += w1 * b1 * b1;
-            n.lo += w0;
-            n.hi += w1;
+            Oct a, b, wa, wb;
+            std::memcpy(&a, vv + x, sizeof a);
+            std::memcpy(&b, pv + x, sizeof b);
+            std::memcpy(&wa, vw + x, sizeof wa);
+            std::memcpy(&wb, pw + x, sizeof wb);
+            const Oct w = wa * wb;
+            vp += w * a * b;
+            vv2 += w * a * a;
+            pp += w * b * b;
+            n += w;
         }
         for (int x = full; x < x1 - x0; ++x) {
             const int l = x % kLanes;
             const float w = vw[x] * pw[x];
-            vp.add(l, w * vv[x] * pv[x]);
-            vv2.add(l, w * vv[x] * vv[x]);
-            pp.add(l, w * pv[x] * pv[x]);
-            n.add(l, w);
+            vp[l] += w * vv[x] * pv[x];
+            vv2[l] += w * vv[x] * vv[x];
+            pp[l] += w * pv[x] * pv[x];
+            n[l] += w;
         }
     }
     float count = 0.0f;
     for (int l = 0; l < kLanes; ++l) {
-        s.vp += vp.at(l);
-        s.vv += vv2.at(l);
-        s.pp += pp.at(l);
-        count += n.at(l);
+        s.vp += vp[l];
+        s.vv += vv2[l];
+        s.pp += pp[l];
+        count += n[l];
     }
     // Weights are 0 or 1, so their sum counts the pixels exactly.
     s.n = static_cast<int>(count);
@@ -156,7 +138,7 @@ void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak 
     parts.block_ncc = parts.blocks ? sum / parts.blocks : 0.0f;
 }
 
-ScoreParts verify_candidate(const Template &stored, const RidgeView *views, const ProbeCache &pc, const Candidate &c,
+ScoreParts verify_candidate(const Template &stored, const StoredRidges &views, const ProbeCache &pc, const Candidate &c,
                             RidgeView &canvas) {
     ScoreParts p;
     p.view = c.view;

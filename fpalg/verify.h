@@ -24,7 +24,7 @@ void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak 
 // registered with others, on the union of its frame's views under the probe
 // (built in `canvas`); the better of the two. views: decoded ridges of
 // stored.views.
-ScoreParts verify_candidate(const Template &stored, const RidgeView *views, const ProbeCache &probe, const Candidate &c,
-                            RidgeView &canvas);
+ScoreParts verify_candidate(const Template &stored, const StoredRidges &views, const ProbeCache &probe,
+                            const Candidate &c, RidgeView &canvas);
 
 }  // namespace fpalg

@@ -3,24 +3,40 @@
 #include <cmath>
 
 #include "fixed_trig.h"
+#include "simd_clones.h"
 
 namespace fpalg {
 namespace {
 using params::kSide;
-constexpr float kLevelValue[4] = {-1.5f, -0.5f, 0.5f, 1.5f};
 }  // namespace
 
-void decode_ridges(const View &view, RidgeView &out) {
+FPALG_SIMD_CLONES void decode_ridges(const View &view, RidgeView &out) {
     for (int y = 0; y < kSide; ++y)
-        for (int x = 0; x < kSide; ++x) {
-            const int i = y * kSide + x;
-            const bool fg = view.mask[(y / params::kMaskBlock) * params::kMaskGrid + x / params::kMaskBlock];
-            out.weight[i] = fg ? 1.0f : 0.0f;
-            out.value[i] = fg ? kLevelValue[view.level[i] & 3] : 0.0f;
+        for (int bx = 0; bx < params::kMaskGrid; ++bx) {
+            const bool fg = view.mask[(y / params::kMaskBlock) * params::kMaskGrid + bx];
+            const int i0 = y * kSide + bx * params::kMaskBlock;
+            // Levels 0..3 stand for -1.5 .. 1.5 (exact in float).
+            for (int i = i0; i < i0 + params::kMaskBlock; ++i) {
+                out.weight[i] = fg ? 1.0f : 0.0f;
+                out.value[i] = fg ? static_cast<float>(view.level[i] & 3) - 1.5f : 0.0f;
+            }
         }
 }
 
-void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out) {
+void StoredRidges::reset(const Template &t) {
+    template_ = &t;
+    ready_.fill(false);
+}
+
+const RidgeView &StoredRidges::operator[](int v) const {
+    if (!ready_[v]) {
+        decode_ridges(template_->views[v], views_[v]);
+        ready_[v] = true;
+    }
+    return views_[v];
+}
+
+FPALG_SIMD_CLONES void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out) {
     const double a = deci_degrees_to_radians(deci_degrees);
     const float c = static_cast<float>(fixed_cos(a)), s = static_cast<float>(fixed_sin(a));
     const float mid = (kSide - 1) / 2.0f;

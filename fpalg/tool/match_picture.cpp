@@ -355,7 +355,9 @@ bool draw_match(const fpalg::Template &stored, const fpalg::Template &probe, con
         const int drawn = draw_mosaic(c, py, px[2], stored, views.get(), parts, *rotated);
         f.body.draw(c, px[2], cap_y, format("%d of %d enrolled views share this frame", drawn, stored.view_count),
                     kDim);
-        fpalg::union_canvas(stored, views.get(), parts.view, fpalg::Peak{0.0f, parts.dy, parts.dx}, *under);
+        auto ridges = std::make_unique<fpalg::StoredRidges>();
+        ridges->reset(stored);
+        fpalg::union_canvas(stored, *ridges, parts.view, fpalg::Peak{0.0f, parts.dy, parts.dx}, *under);
         draw_agreement(c, py, px[3], *under, *rotated);
         fpalg::MinutiaeAgreement m;
         draw_minutiae(c, py, px[3], *under, *rotated, m);

@@ -1,6 +1,7 @@
 // Stages whose faults would not crash anything, only cost accuracy quietly:
 // the FFT behind the alignment search, the minutiae check after it, the
-// mosaic that enrollment builds, and the checkpoints a debugging sink reads.
+// mosaic that enrollment builds, the checkpoints a debugging sink reads, and
+// the cache of stored views' spectra.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,11 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "coarse_align.h"
 #include "debug_sink.h"
 #include "fft.h"
 #include "fpalg_test_util.h"
 #include "match.h"
 #include "minutiae.h"
+#include "spectrum_cache.h"
 #include "template_format.h"
 #include "verify.h"
 #include "view_image.h"
@@ -177,6 +180,41 @@ TEST(Checkpoints, EveryStageReportsInOrderAndListeningChangesNothing) {
     EXPECT_EQ(heard.raw, quiet.raw);
     EXPECT_EQ(heard.score, quiet.score);
     EXPECT_EQ(heard.minutiae_paired, quiet.minutiae_paired);
+}
+
+// A template changed in one ridge level (renewed, or written by someone
+// else) must be compared with its own spectrum, never the one kept for the
+// bytes it had before.
+TEST(SpectrumCache, AViewOneLevelApartIsNeverAnsweredFromTheCache) {
+    const SyntheticPrint print{4};
+    const Bytes stored = make_template(print.capture(128, 128)), probe = make_template(print.capture(132, 124, 5.0));
+    auto t = std::make_unique<fpalg::Template>();
+    ASSERT_TRUE(fpalg::decode_template(stored.data(), *t));
+    score(stored, probe);
+    ASSERT_NE(fpalg::find_spectrum(fpalg::spectrum_key(t->views[0])), nullptr);
+
+    fpalg::View &v = t->views[0];
+    int i = 0;
+    while (
+        !v.mask[(i / 96 / fpalg::params::kMaskBlock) * fpalg::params::kMaskGrid + i % 96 / fpalg::params::kMaskBlock])
+        ++i;
+    v.level[i] ^= 1;
+    Bytes changed(stored.size());
+    fpalg::encode_template(*t, changed.data());
+    EXPECT_EQ(fpalg::find_spectrum(fpalg::spectrum_key(v)), nullptr);
+    score(changed, probe);
+    const auto kept = fpalg::find_spectrum(fpalg::spectrum_key(v));
+    ASSERT_NE(kept, nullptr);
+    // What was kept is what the changed view gives afresh.
+    auto ridges = std::make_unique<fpalg::RidgeView>();
+    auto full = std::make_unique<fpalg::Spectrum>();
+    auto band = std::make_unique<fpalg::BandSpectrum>();
+    fpalg::decode_ridges(v, *ridges);
+    fpalg::phase_spectrum(*ridges, *full);
+    fpalg::keep_band(*full, *band);
+    EXPECT_EQ(kept->re, band->re);
+    EXPECT_EQ(kept->im, band->im);
+    EXPECT_EQ(kept->bins, band->bins);
 }
 
 }  // namespace
