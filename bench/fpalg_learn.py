@@ -267,7 +267,7 @@ if a.write:
     with open(a.write, "w") as f:
         f.write("// Weights of the learned stage, written by bench/fpalg_learn.py (do not edit):\n")
         opts = f" --train-without {a.train_without}" if a.train_without else ""
-        f.write(f"//   bench/fpalg_learn.py CROPS.idx EVAL.csv...{opts} \\\n//       --write fpalg/learned_weights.h\n")
+        f.write(f"//   bench/fpalg_learn.py CROPS.idx EVAL.csv...{opts}\n//       --write fpalg/learned_weights.h\n")
         f.write(f"// trained on {trained};\n// {int((staged & trainable & gen).sum())} genuine and "
                 f"{int((staged & trainable & imp).sum())} impostor pairs.\n")
         f.write("#pragma once\n\nnamespace fpalg::learned {\n\n")

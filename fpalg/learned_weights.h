@@ -1,5 +1,5 @@
 // Weights of the learned stage, written by bench/fpalg_learn.py (do not edit):
-//   bench/fpalg_learn.py CROPS.idx EVAL.csv... --train-without fvc2000_db4_b,fvc2002_db4_b,fvc2004_db4_b \
+//   bench/fpalg_learn.py CROPS.idx EVAL.csv... --train-without fvc2000_db4_b,fvc2002_db4_b,fvc2004_db4_b
 //       --write fpalg/learned_weights.h
 // trained on fvc2000_db1_b, fvc2000_db2_b, fvc2000_db3_b, fvc2002_db1_b, neurotech_crossmatch;
 // 1695 genuine and 25615 impostor pairs.
