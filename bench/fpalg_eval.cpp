@@ -106,7 +106,7 @@ int main(int argc, char **argv) {
     std::FILE *out = std::fopen(argv[2], "w");
     std::fprintf(out,
                  "probe_finger,probe,template,kind,view,angle,dy,dx,peak,overlap,ncc,blocks,good,block_ncc,raw,score,"
-                 "amb,pamb,vamb,ms,mp,mq,rbn\n");
+                 "amb,pamb,vamb,ms,mp,mq,rbn,union,fc,fd,fs,runner,rraw,dc,staged,hand\n");
     for (std::size_t pf = 0; pf < fingers.size(); ++pf)
         for (std::size_t pi = first; pi < fingers[pf].probes.size(); pi += pstep) {
             Template probe;
@@ -151,12 +151,15 @@ int main(int argc, char **argv) {
                         if (q.block_ncc > p.block_ncc) p = q;
                     }
                 }
-                std::fprintf(out,
-                             "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d,%.3f,%d,%d,%d,%d,%d,%.4f\n",
-                             pf, pi, t, kind, p.view, p.angle_deci, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.blocks,
-                             p.good_blocks, p.block_ncc, p.raw, p.score, p.ambiguity, probe.views[0].ambiguity,
-                             p.view >= 0 ? gallery[t].views[p.view].ambiguity : 0, p.minutiae_stored, p.minutiae_probe,
-                             p.minutiae_paired, p.rigid_block_ncc);
+                std::fprintf(
+                    out,
+                    "%zu,%zu,%zu,%s,%d,%d,%d,%d,%.4f,%d,%.4f,%d,%d,%.4f,%.4f,%d,%.3f,%d,%d,%d,%d,%d,%.4f,%d,%d,%.4f,"
+                    "%.4f,%.4f,%.4f,%d,%d,%.4f\n",
+                    pf, pi, t, kind, p.view, p.angle_deci, p.dy, p.dx, p.peak, p.overlap_px, p.ncc, p.blocks,
+                    p.good_blocks, p.block_ncc, p.raw, p.score, p.ambiguity, probe.views[0].ambiguity,
+                    p.view >= 0 ? gallery[t].views[p.view].ambiguity : 0, p.minutiae_stored, p.minutiae_probe,
+                    p.minutiae_paired, p.rigid_block_ncc, p.union_px, p.flow_cells, p.flow_direction, p.flow_spacing,
+                    p.runner_up_raw, p.rigid_raw, p.detail_checked ? 1 : 0, p.staged ? 1 : 0, p.hand_raw);
             }
         }
     std::fclose(out);

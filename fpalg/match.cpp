@@ -1,5 +1,7 @@
 #include "match.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -7,6 +9,8 @@
 #include "coarse_align.h"
 #include "debug_sink.h"
 #include "elastic.h"
+#include "flow_agreement.h"
+#include "learned_stage.h"
 #include "minutiae.h"
 #include "union_canvas.h"
 #include "verify.h"
@@ -47,6 +51,22 @@ void check_distortion(const Workspace &w, const ProbeCache &pc, ScoreParts &best
     best.raw = raw_evidence(best);
 }
 
+// Compares the direction and spacing of the ridges cell by cell.
+void check_flow(const Workspace &w, const ProbeCache &pc, ScoreParts &best) {
+    const FlowAgreement f = flow_agreement(w.canvas, pc.rotated[angle_index(best)]);
+    best.flow_cells = f.cells;
+    best.flow_direction = f.direction;
+    best.flow_spacing = f.spacing;
+}
+
+// Whether two verified alignments put the probe in clearly different places
+// (alignments on different views at about the same angle may be one pose
+// seen twice, so only the angle tells them apart).
+bool other_pose(const ScoreParts &a, const ScoreParts &b) {
+    if (std::abs(a.angle_deci - b.angle_deci) > 2 * params::kAngleStepDeciDeg) return true;
+    return a.view == b.view && std::abs(a.dy - b.dy) + std::abs(a.dx - b.dx) > params::kOtherPoseShift;
+}
+
 // Counts the ridge endings and forks that both images show in one place.
 void check_minutiae(Workspace &w, const ProbeCache &pc, ScoreParts &best) {
     const MinutiaeAgreement m = pair_minutiae(w.canvas, pc.rotated[angle_index(best)], &w.minutiae);
@@ -56,23 +76,35 @@ void check_minutiae(Workspace &w, const ProbeCache &pc, ScoreParts &best) {
     best.minutiae_paired = m.paired;
 }
 
-// Verifies the candidates, follows the best one's stretch, checks its
-// minutiae and calibrates.
+// Verifies the candidates, follows the best one's stretch, compares its
+// ridge flow, checks its minutiae, weighs it all and calibrates.
 ScoreParts score_candidates(Workspace &w, const Template &stored, const ProbeCache &pc,
                             const std::vector<Candidate> &cands, bool details = true) {
     ScoreParts best;
+    std::vector<ScoreParts> verified;
+    verified.reserve(cands.size());
     for (const Candidate &c : cands) {
-        const ScoreParts p = verify_candidate(stored, w.views, pc, c, w.canvas);
+        verified.push_back(verify_candidate(stored, w.views, pc, c, w.canvas));
+        const ScoreParts &p = verified.back();
         debug::alignment(p);
         if (best.view < 0 || p.raw > best.raw) best = p;
     }
+    for (const ScoreParts &p : verified)
+        if (other_pose(p, best)) best.runner_up_raw = std::max(best.runner_up_raw, p.raw);
     if (details && best.view >= 0 && best.raw >= params::kElasticFloor) {
+        best.staged = true;
         place_frame(w, stored, best);
         debug::union_canvas(w.canvas, best);
         check_distortion(w, pc, best);
-        if (best.raw >= params::kDetailCheckFloor) check_minutiae(w, pc, best);
+        check_flow(w, pc, best);
+        if (best.raw >= params::kDetailCheckFloor) {
+            check_minutiae(w, pc, best);
+            best.detail_checked = true;
+        }
     }
-    best.raw *= detail_factor(best);
+    best.rigid_raw = best.raw;
+    best.hand_raw = best.raw * detail_factor(best);
+    best.raw = learned_evidence(best);
     best.score = calibrated_score(best.raw);
     return best;
 }

@@ -55,9 +55,10 @@ inline constexpr int kAmbiguityStep = 3;
 inline constexpr int kAmbiguityMinOverlap = 3000;
 inline constexpr float kAmbiguityWeight = 0.5f;
 
-// Evidence: cube of the discounted block agreement, times the square root
-// of the blocks compared, times (1 + weight x coarse peak) squared, times
-// the share confirmed by minutiae.
+// Hand-made evidence: cube of the discounted block agreement, times the
+// square root of the blocks compared, times (1 + weight x coarse peak)
+// squared, times the share confirmed by minutiae. It picks the best
+// alignment and is one input of the learned stage.
 inline constexpr float kPeakWeight = 3.0f;
 
 // Verification at full resolution.
@@ -84,6 +85,15 @@ inline constexpr int kUnionMinExtraPx = 400;
 // ... and only for an alignment with this much evidence on its own view.
 inline constexpr float kUnionMinRaw = 2.0f;
 
+// Two verified alignments this far apart (px, |dy| + |dx|) on one view are
+// two poses.
+inline constexpr int kOtherPoseShift = 8;
+
+// Ridge direction and spacing compared on cells of this size (px), where
+// at least this many pixels are valid in both images.
+inline constexpr int kFlowAgreementCell = 16;
+inline constexpr int kFlowAgreementMinPx = 128;
+
 // Registration of enrollment views into one frame: a new view is placed
 // when its best verified alignment on a registered view is this convincing.
 inline constexpr float kRegisterBlockNcc = 0.45f;
@@ -107,19 +117,21 @@ inline constexpr int kMinutiaPairRadius = 4;
 // This many pairs confirm the alignment fully; fewer discount it.
 inline constexpr int kMinutiaePairsForFull = 3;
 
-// Score scale: raw evidence at which the score reaches 1, 30, the match
-// threshold (46) and 100; fitted with bench/fpalg_tailfit.py (see README.md)
-// on all eight image sets at 21 probes per impression (1.5 million impostor
-// pairs): 9 in 10 impostors stay below 1, 1 in 1,000 reaches 30, and 46 is
-// the upper end of the 95 % interval for 2 false matches in a million,
-// times 1.1.
+// Score scale: raw evidence (the learned stage's) at which the score
+// reaches 1, 30, the match threshold (46) and 100; fitted with
+// bench/fpalg_tailfit.py (see README.md) on all eight image sets at 4 probes
+// per impression (289,200 impostor pairs): 9 in 10 impostors stay below 1
+// (most never reach the learned stage), 1 in 1,000 reaches 30,
+// and 46 is the upper end of the 95 % interval for 2 false matches in a
+// million, times 1.1.
 inline constexpr float kRawFloor = 1.14f;
-inline constexpr float kRaw30 = 8.48f;
-inline constexpr float kRawThreshold = 24.24f;
-inline constexpr float kRawTop = 48.48f;
+inline constexpr float kRaw30 = 7.29f;
+inline constexpr float kRawThreshold = 21.89f;
+inline constexpr float kRawTop = 43.77f;
 
-// Minutiae are only looked for when the evidence could come near a match.
-inline constexpr float kDetailCheckFloor = 0.35f * kRawThreshold;
+// Minutiae are only looked for when the hand-made evidence could come near
+// a match (its threshold was 24.24).
+inline constexpr float kDetailCheckFloor = 8.484f;
 
 // Renewal folds a probe in only far above the match threshold.
 inline constexpr int kMatchThreshold = 45;

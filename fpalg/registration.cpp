@@ -32,7 +32,7 @@ bool align_on_view(const Template &t, int on, int index, Pose &pose, float &stre
     if (!convincing(p)) return false;
     p.view = on;
     pose = pose_from_alignment(pose_of(t.views[on]), p);
-    strength = p.raw;
+    strength = p.hand_raw;
     return true;
 }
 

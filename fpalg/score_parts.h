@@ -18,10 +18,20 @@ struct ScoreParts {
     float rigid_block_ncc = 0.0f;  // the same before the blocks followed the skin's stretch
     int minutiae_stored = 0;       // minutiae of each image in the common area
     int minutiae_probe = 0;
-    int minutiae_paired = 0;  // found at the same place in both
-    float ambiguity = 0.0f;   // larger of the two images' self-similarity
-    float raw = 0.0f;         // combined evidence before calibration
-    int score = 0;            // calibrated score, 0..100
+    int minutiae_paired = 0;      // found at the same place in both
+    float ambiguity = 0.0f;       // larger of the two images' self-similarity
+    bool detail_checked = false;  // minutiae were looked for
+    int flow_cells = 0;           // cells where ridge direction and spacing were compared
+    float flow_direction = 0.0f;  // agreement of the ridge direction, -1..1
+    float flow_spacing = 1.0f;    // relative difference of the ridge spacing, 0..1
+    float runner_up_raw = 0.0f;   // evidence of the best verified alignment at another pose
+    float rigid_raw = 0.0f;       // evidence before minutiae were looked at
+    bool staged = false;          // the elastic fit ran, so the learned stage weighs the terms
+    float hand_raw = 0.0f;        // the hand-made combination of the terms (registration's strength)
+    // Combined evidence before calibration: while alignments are compared,
+    // the hand-made one; at the end, the learned stage's.
+    float raw = 0.0f;
+    int score = 0;  // calibrated score, 0..100
 };
 
 }  // namespace fpalg

@@ -148,8 +148,13 @@ int cmd_match(const std::vector<std::string> &args, const std::string &png) {
         parts = fpalg::match_templates(s, p);
     }
     if (parts.minutiae_stored + parts.minutiae_probe > 0)
-        std::printf("best: view %d, minutiae %d enrolled, %d probe, %d at the same place; raw %.2f\n", parts.view,
-                    parts.minutiae_stored, parts.minutiae_probe, parts.minutiae_paired, parts.raw);
+        std::printf("best: view %d, minutiae %d enrolled, %d probe, %d at the same place\n", parts.view,
+                    parts.minutiae_stored, parts.minutiae_probe, parts.minutiae_paired);
+    if (parts.staged)
+        std::printf(
+            "ridge flow over %d cells: direction %.2f, spacing apart %.2f; best other pose raw %.2f\n"
+            "raw %.2f by hand, %.2f weighed by the learned stage\n",
+            parts.flow_cells, parts.flow_direction, parts.flow_spacing, parts.runner_up_raw, parts.hand_raw, parts.raw);
     std::printf("score %d (library call: %d; above %d is a match)\n", parts.score,
                 FpAlg_MatchScore(stored.data(), probe.data()), FPALG_MATCH_THRESHOLD);
     if (!png.empty() && !fpalg_tool::draw_match(s, p, parts, capture, FPALG_MATCH_THRESHOLD, png)) {

@@ -1,7 +1,8 @@
 // Stages whose faults would not crash anything, only cost accuracy quietly:
 // the FFT behind the alignment search, the minutiae check after it, the
-// mosaic that enrollment builds, the checkpoints a debugging sink reads, and
-// the cache of stored views' spectra.
+// mosaic that enrollment builds, the learned stage's weights and the terms
+// it reads, the checkpoints a debugging sink reads, and the cache of stored
+// views' spectra.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,7 +13,9 @@
 #include "coarse_align.h"
 #include "debug_sink.h"
 #include "fft.h"
+#include "flow_agreement.h"
 #include "fpalg_test_util.h"
+#include "learned_stage.h"
 #include "match.h"
 #include "minutiae.h"
 #include "spectrum_cache.h"
@@ -159,6 +162,56 @@ public:
 
 // The tool draws what the checkpoints report; a checkpoint that computed
 // anything for its listener would make the tool show another matcher.
+// The weights as bench/fpalg_learn.py wrote them give what the script
+// computes for the same terms (regenerating the weights re-derives the
+// expected value with the script's formula, in double precision).
+TEST(LearnedStage, WeighsAFixedPairAsTrained) {
+    for (double x : {1e-3, 0.5, 1.0, 2.7, 77.0}) EXPECT_NEAR(fpalg::fixed_log(x), std::log(x), 1e-13);
+    for (double x : {-20.0, -0.3, 0.0, 1.0, 9.5}) EXPECT_NEAR(fpalg::fixed_exp(x) / std::exp(x), 1.0, 1e-13);
+    fpalg::ScoreParts p;
+    p.hand_raw = 20.0f;
+    p.ambiguity = 0.3f;
+    p.block_ncc = 0.6f;
+    p.rigid_block_ncc = 0.55f;
+    p.ncc = 0.4f;
+    p.blocks = 20;
+    p.good_blocks = 12;
+    p.peak = 0.2f;
+    p.minutiae_stored = 10;
+    p.minutiae_probe = 12;
+    p.minutiae_paired = 4;
+    p.detail_checked = true;
+    p.flow_cells = 18;
+    p.flow_direction = 0.8f;
+    p.flow_spacing = 0.1f;
+    p.runner_up_raw = 3.0f;
+    p.rigid_raw = 25.0f;
+    p.union_px = 1000;
+    p.overlap_px = 5000;
+    EXPECT_EQ(fpalg::learned_evidence(p), 0.0f) << "a pair that never reached the elastic fit";
+    p.staged = true;
+    EXPECT_NEAR(fpalg::learned_evidence(p), 11.0596f, 2e-3f);
+}
+
+// Ridges compared with themselves run the same way at the same spacing;
+// turned a quarter, they run across.
+TEST(FlowAgreement, SameRidgesAgreeAndCrossedOnesDoNot) {
+    auto a = std::make_unique<fpalg::RidgeView>(), b = std::make_unique<fpalg::RidgeView>();
+    for (int y = 0; y < fpalg::params::kSide; ++y)
+        for (int x = 0; x < fpalg::params::kSide; ++x) {
+            const int i = y * fpalg::params::kSide + x;
+            a->value[i] = std::sin(0.8f * x + 0.1f * y);
+            b->value[i] = std::sin(0.8f * y - 0.1f * x);
+            a->weight[i] = b->weight[i] = 1.0f;
+        }
+    const fpalg::FlowAgreement same = fpalg::flow_agreement(*a, *a), crossed = fpalg::flow_agreement(*a, *b);
+    EXPECT_EQ(same.cells, 36);
+    EXPECT_NEAR(same.direction, 1.0f, 1e-5f);
+    EXPECT_NEAR(same.spacing, 0.0f, 1e-5f);
+    EXPECT_LT(crossed.direction, -0.9f);
+    EXPECT_LT(crossed.spacing, 0.05f);
+}
+
 TEST(Checkpoints, EveryStageReportsInOrderAndListeningChangesNothing) {
     const SyntheticPrint print{3};
     const auto stored_image = print.capture(128, 128), probe_image = print.capture(134, 122, 9.0);
