@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -58,7 +57,7 @@ char s_matchedPath[VL_PATH_SIZE];
 struct SearchInputs {
     std::vector<std::string> paths;
     std::vector<bool> announceable;
-    std::array<uint8_t, FPALG_TEMPLATE_SIZE> probe;
+    std::vector<uint8_t> probe;
     // Only the first template that can be scored counts, match or not.
     bool firstOnly = false;
 };
@@ -173,7 +172,7 @@ int vlFpMatchScore(const MatchScope &scope, char (&matchedId)[64], char (&matche
         in->announceable.push_back(t.user.size() < sizeof matchedId);
         refs.push_back(&t);
     }
-    std::memcpy(in->probe.data(), m_opFeatureRecord, FPALG_TEMPLATE_SIZE);
+    in->probe.assign(m_opFeatureRecord, m_opFeatureRecord + FPALG_TEMPLATE_SIZE);
 
     // Each outcome is logged, in order, while the later ones are still
     // being compared.
