@@ -196,15 +196,12 @@ std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRid
     for (int v = 0; v < stored.view_count; ++v) {
         // The ridges are decoded only when the spectrum is not kept.
         std::string key = spectrum_key(stored.views[v]);
-        std::shared_ptr<const BandSpectrum> spectrum = find_spectrum(key);
-        if (!spectrum) {
+        if (!find_spectrum(key, w.band)) {
             phase_spectrum(views[v], w.view);
-            auto band = std::make_shared<BandSpectrum>();
-            keep_band(w.view, *band);
-            keep_spectrum(std::move(key), band);
-            spectrum = std::move(band);
+            keep_band(w.view, w.band);
+            keep_spectrum(std::move(key), w.band);
         }
-        search_view(w, *spectrum, probe, v, cands);
+        search_view(w, w.band, probe, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
