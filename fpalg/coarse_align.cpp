@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "simd_clones.h"
@@ -31,6 +32,18 @@ constexpr unsigned groups_where(bool (*used)(int)) {
 constexpr bool image_column(int x) { return x >= kPad && x < kPad + H; }
 constexpr unsigned kImageGroups = groups_where(image_column);
 constexpr unsigned kBandGroups = groups_where(row_in_band);
+
+// Where a transform's input is written row by row (fft_input_row): a
+// rotation's image, and the products of two spectra. The latter's lanes
+// outside kBandGroups are never written (the transform leaves them out),
+// so they stay zero.
+struct Scratch {
+    Spectrum input, products;
+};
+Scratch &scratch() {
+    thread_local std::unique_ptr<Scratch> s = std::make_unique<Scratch>();
+    return *s;
+}
 
 bool in_band(int u, int v) {
     const int fu = signed_bin(u), fv = signed_bin(v);
@@ -113,16 +126,21 @@ void search_view(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int
 }  // namespace
 
 FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
-    out.re.fill(0.0f);
-    out.im.fill(0.0f);
+    Spectrum &in = scratch().input;
+    in.re.fill(0.0f);
+    in.im.fill(0.0f);
     constexpr int S = params::kSide;
-    for (int y = 0; y < H; ++y)
+    for (int y = 0; y < H; ++y) {
+        float *row = &in.re[fft_input_row(y + kPad) * N];
         for (int x = 0; x < H; ++x) {
             const int i = 2 * y * S + 2 * x;
             const float v = r.value[i] + r.value[i + 1] + r.value[i + S] + r.value[i + S + 1];
-            out.re[(y + kPad) * N + x + kPad] = 0.25f * v;
+            row[x + kPad] = 0.25f * v;
         }
-    fft2d(out, false, kImageGroups);
+    }
+    // Frequencies outside the band are never read: the second pass leaves
+    // out the lanes of those the first pass made.
+    fft2d_from_reversed(in, out, false, kImageGroups, kBandGroups);
     out.bins = 0;
     for (int u = 0; u < N; ++u)
         for (int v = 0; v < N; ++v) {
@@ -139,17 +157,20 @@ FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
 }
 
 FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum &pa, const BandSpectrum &pb,
-                                      Spectrum &w, Peak &a, Peak &b) {
-    // Outside the band every product is zero.
-    for (int u = params::kPocBandHigh + 1; u < N - params::kPocBandHigh; ++u) {
-        std::fill_n(&w.re[u * N], N, 0.0f);
-        std::fill_n(&w.im[u * N], N, 0.0f);
-    }
+                                      Spectrum &out, Peak &a, Peak &b) {
+    Spectrum &w = scratch().products;
+    // Outside the band every product is zero: clear what the last
+    // transform left, in whole vectors (a fill call per row costs more
+    // than the stores), then write the band over it.
+    const Oct zero{};
+    for (int i = 0; i < N * N; i += 8)
+        if ((kBandGroups >> (i % N / 8)) & 1u) {
+            std::memcpy(&w.re[i], &zero, sizeof zero);
+            std::memcpy(&w.im[i], &zero, sizeof zero);
+        }
     for (const BandRow &r : kBand.rows) {
-        const int u = r.row;
+        const int u = fft_input_row(r.row);
         float *wr = &w.re[u * N], *wi = &w.im[u * N];
-        std::fill_n(wr + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
-        std::fill_n(wi + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
         // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
         const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};
         for (const auto &run : runs) {
@@ -167,10 +188,10 @@ FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum 
             }
         }
     }
-    fft2d(w, true, kBandGroups);
+    fft2d_from_reversed(w, out, true, kBandGroups);
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
-    a = find_peak(w.re.data(), norm);
-    b = find_peak(w.im.data(), norm);
+    a = find_peak(out.re.data(), norm);
+    b = find_peak(out.im.data(), norm);
 }
 
 ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {

@@ -15,6 +15,7 @@ constexpr int N = params::kFftSide;
 constexpr int kGroup = 8;   // lanes skipped together when known to be zero
 constexpr int kDigits = 3;  // N = 4^3: three radix-4 stages
 static_assert(1 << (2 * kDigits) == N);
+static_assert(fft_input_row(1) == 16 && fft_input_row(6) == 36 && fft_input_row(63) == 63);
 
 struct Tables {
     int reverse[N];          // base-4 digit reversal
@@ -79,9 +80,9 @@ template <bool kUnit>
 // not the arithmetic, are what the correlation search waits for.
 // Only the lane groups set in `groups` (bit g: lanes 8g .. 8g+7) are
 // transformed; the others must be all zero and stay so.
-FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups) {
+FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false) {
     const Tables &t = tables();
-    for (int i = 0; i < N; ++i) {
+    for (int i = 0; i < N && !reversed; ++i) {
         const int r = t.reverse[i];
         if (r > i)
             for (int j = 0; j < N; ++j) {
@@ -153,6 +154,18 @@ FPALG_SIMD_CLONES void transpose(float *a) {
     }
 }
 
+// Out of place: row fft_input_row(j) of `out` is column j of `in`, ready
+// for the second pass without its digit reversal. Column j0 + k of a tile
+// lands 16 k rows below row fft_input_row(j0).
+FPALG_SIMD_CLONES void transpose_reversing(const float *in, float *out) {
+    for (int ty = 0; ty < N; ty += 4)
+        for (int tx = 0; tx < N; tx += 4) {
+            const Tile t(in + ty * N + tx);
+            float *to = out + fft_input_row(tx) * N + ty;
+            for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, t.r[k]);
+        }
+}
+
 }  // namespace
 
 void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
@@ -160,6 +173,14 @@ void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
     transpose(s.re.data());
     transpose(s.im.data());
     fft_columns(s.re.data(), s.im.data(), inverse, kAllGroups);
+}
+
+void fft2d_from_reversed(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
+                         unsigned second_pass_groups) {
+    fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true);
+    transpose_reversing(in.re.data(), out.re.data());
+    transpose_reversing(in.im.data(), out.im.data());
+    fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);
 }
 
 }  // namespace fpalg
