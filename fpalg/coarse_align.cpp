@@ -55,17 +55,32 @@ bool in_band(int u, int v) {
 // ones before, which max does not mind (nor the order: max is exact).
 using Oct = float __attribute__((vector_size(8 * sizeof(float))));
 
-[[gnu::always_inline]] inline float row_max(const float *v, int n) {
+// The largest of a row's shifts within `reach` either way: columns 0 ..
+// reach and N - reach .. N - 1, folded into one vector, then its lanes by
+// halves. Which of +0 and -0 comes out of a tie between them may depend on
+// the order; no comparison made with the result tells them apart.
+[[gnu::always_inline]] inline float row_max(const float *row, int reach) {
     Oct m;
-    std::memcpy(&m, v + n - 8, sizeof m);
-    for (int x = 0; x + 8 < n; x += 8) {
+    std::memcpy(&m, row + reach + 1 - 8, sizeof m);
+    const auto fold = [&m](const float *v, int n) {
+        for (int x = 0; x + 8 < n; x += 8) {
+            Oct c;
+            std::memcpy(&c, v + x, sizeof c);
+            m = c > m ? c : m;
+        }
         Oct c;
-        std::memcpy(&c, v + x, sizeof c);
+        std::memcpy(&c, v + n - 8, sizeof c);
         m = c > m ? c : m;
-    }
-    float r = m[0];
-    for (int l = 1; l < 8; ++l) r = std::max(r, m[l]);
-    return r;
+    };
+    fold(row, reach + 1);
+    fold(row + N - reach, reach);
+    Oct h = __builtin_shufflevector(m, m, 4, 5, 6, 7, 0, 1, 2, 3);
+    m = h > m ? h : m;
+    h = __builtin_shufflevector(m, m, 2, 3, 0, 1, 6, 7, 4, 5);
+    m = h > m ? h : m;
+    h = __builtin_shufflevector(m, m, 1, 0, 3, 2, 5, 4, 7, 6);
+    m = h > m ? h : m;
+    return m[0];
 }
 
 FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
@@ -76,11 +91,16 @@ FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
         // for the position when it beats the best so far; the first
         // position in dx order wins among equal values.
         const float *row = surface + ((dy + N) % N) * N;
-        if (std::max(row_max(row + N - kReach, kReach), row_max(row, kReach + 1)) <= best.height) continue;
-        for (int dx = -kReach; dx < 0; ++dx)
-            if (row[N + dx] > best.height) best = {row[N + dx], dy, dx};
-        for (int dx = 0; dx <= kReach; ++dx)
-            if (row[dx] > best.height) best = {row[dx], dy, dx};
+        const float top = row_max(row, kReach);
+        if (top <= best.height) continue;
+        // The first position holding the row's largest value is where the
+        // scan in dx order would have stopped moving.
+        int dx = -kReach;
+        while (dx < 0 && row[N + dx] != top) ++dx;
+        if (dx == 0)
+            while (dx <= kReach && row[dx] != top) ++dx;
+        if (dx > kReach) continue;  // only if the surface held a NaN, which it cannot
+        best = {row[(dx + N) % N], dy, dx};
     }
     best.height /= norm;
     best.dy *= 2;

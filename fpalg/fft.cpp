@@ -44,9 +44,11 @@ const Tables &tables() {
 // One radix-4 butterfly on eight lanes from j0. With kUnit the twiddles
 // are 1 + 0i: multiplying by them changes nothing but the sign of a zero,
 // which no sum or product that is not zero depends on, so it is skipped.
-template <bool kUnit>
+// Multiplying by s = +1 or -1 (forward or inverse) is exact, as is the
+// negation it is written as here.
+template <bool kUnit, bool kInverse>
 [[gnu::always_inline]] inline void butterflies(float *r0, float *i0, float *r1, float *i1, float *r2, float *i2,
-                                               float *r3, float *i3, const float *w, float s, int j0) {
+                                               float *r3, float *i3, const float *w, int j0) {
     const float w1r = w[0], w1i = w[1], w2r = w[2], w2i = w[3], w3r = w[4], w3i = w[5];
     // The eight rows are disjoint; tell the vectoriser so.
     FPALG_DISJOINT
@@ -61,7 +63,7 @@ template <bool kUnit>
         const float sr = ar + cr, si = ai + ci, tr = ar - cr, ti = ai - ci;
         const float ur = br + dr, ui = bi + di;
         // (b - d) times -i (forward) or +i (inverse)
-        const float vr = s * (bi - di), vi = -s * (br - dr);
+        const float vr = kInverse ? -(bi - di) : bi - di, vi = kInverse ? br - dr : -(br - dr);
         r0[j] = sr + ur;
         i0[j] = si + ui;
         r1[j] = tr + vr;
@@ -80,7 +82,9 @@ template <bool kUnit>
 // not the arithmetic, are what the correlation search waits for.
 // Only the lane groups set in `groups` (bit g: lanes 8g .. 8g+7) are
 // transformed; the others must be all zero and stay so.
-FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false) {
+template <bool kInverse>
+[[gnu::always_inline]] inline void fft_columns_(float *re, float *im, unsigned groups, bool reversed) {
+    constexpr bool inverse = kInverse;
     const Tables &t = tables();
     for (int i = 0; i < N && !reversed; ++i) {
         const int r = t.reverse[i];
@@ -106,12 +110,19 @@ FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned 
                 for (int g = 0; g < N / kGroup; ++g) {
                     if (!((groups >> g) & 1u)) continue;
                     if (unit)
-                        butterflies<true>(r0, i0, r1, i1, r2, i2, r3, i3, w, s, g * kGroup);
+                        butterflies<true, kInverse>(r0, i0, r1, i1, r2, i2, r3, i3, w, g * kGroup);
                     else
-                        butterflies<false>(r0, i0, r1, i1, r2, i2, r3, i3, w, s, g * kGroup);
+                        butterflies<false, kInverse>(r0, i0, r1, i1, r2, i2, r3, i3, w, g * kGroup);
                 }
             }
     }
+}
+
+FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false) {
+    if (inverse)
+        fft_columns_<true>(re, im, groups, reversed);
+    else
+        fft_columns_<false>(re, im, groups, reversed);
 }
 
 // In place, in 4 x 4 tiles held in registers: a scalar transpose's strided

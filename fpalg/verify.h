@@ -31,7 +31,7 @@ public:
     struct Prepared;
 
 private:
-    Prepared *v_, *p_;                // the thread's own, or owned_ when it already uses those
+    Prepared *v_, *p_;  // the thread's own, or owned_ when it already uses those
     std::unique_ptr<Prepared[]> owned_;
 };
 
