@@ -167,14 +167,23 @@ FPALG_SIMD_CLONES void transpose(float *a) {
 
 // Out of place: row fft_input_row(j) of `out` is column j of `in`, ready
 // for the second pass without its digit reversal. Column j0 + k of a tile
-// lands 16 k rows below row fft_input_row(j0).
-FPALG_SIMD_CLONES void transpose_reversing(const float *in, float *out) {
-    for (int ty = 0; ty < N; ty += 4)
+// lands 16 k rows below row fft_input_row(j0). Columns of `in` outside
+// `in_groups` are zero (the first pass's contract), so their rows are
+// written without reading them; rows of `in` outside `out_groups` become
+// lanes the second pass leaves out, and are not written at all.
+FPALG_SIMD_CLONES void transpose_reversing(const float *in, float *out, unsigned in_groups, unsigned out_groups) {
+    for (int ty = 0; ty < N; ty += 4) {
+        if (!((out_groups >> (ty / kGroup)) & 1u)) continue;
         for (int tx = 0; tx < N; tx += 4) {
-            const Tile t(in + ty * N + tx);
             float *to = out + fft_input_row(tx) * N + ty;
+            if (!((in_groups >> (tx / kGroup)) & 1u)) {
+                for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, Quad{});
+                continue;
+            }
+            const Tile t(in + ty * N + tx);
             for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, t.r[k]);
         }
+    }
 }
 
 }  // namespace
@@ -189,8 +198,8 @@ void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
 void fft2d_from_reversed(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
                          unsigned second_pass_groups) {
     fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true);
-    transpose_reversing(in.re.data(), out.re.data());
-    transpose_reversing(in.im.data(), out.im.data());
+    transpose_reversing(in.re.data(), out.re.data(), first_pass_groups, second_pass_groups);
+    transpose_reversing(in.im.data(), out.im.data(), first_pass_groups, second_pass_groups);
     fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);
 }
 
