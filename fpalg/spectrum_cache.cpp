@@ -121,14 +121,9 @@ std::string spectrum_key(const View &v) {
     constexpr std::size_t kMaskCells = params::kMaskGrid * params::kMaskGrid;
     std::uint8_t packed[kLevelBytes + (kMaskCells + 7) / 8] = {};
     const std::uint8_t *l = v.level.data();
-    for (std::size_t i = 0; i < kLevelBytes; ++i) {
-        // Four levels side by side in one word, then each moved next to the
-        // one before: the same byte as shifting them in one at a time.
-        const std::uint32_t u =
-            (l[4 * i] | l[4 * i + 1] << 8 | l[4 * i + 2] << 16 | static_cast<std::uint32_t>(l[4 * i + 3]) << 24) &
-            0x03030303u;
-        packed[i] = static_cast<std::uint8_t>(u | u >> 6 | u >> 12 | u >> 18);
-    }
+    for (std::size_t i = 0; i < kLevelBytes; ++i)
+        packed[i] = static_cast<std::uint8_t>((l[4 * i] & 3) | (l[4 * i + 1] & 3) << 2 | (l[4 * i + 2] & 3) << 4 |
+                                              (l[4 * i + 3] & 3) << 6);
     for (std::size_t i = 0; i < kMaskCells; ++i)
         packed[kLevelBytes + i / 8] |= static_cast<std::uint8_t>((v.mask[i] != 0) << (i % 8));
     return std::string(reinterpret_cast<const char *>(packed), sizeof packed);
