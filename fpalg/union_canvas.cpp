@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "registration.h"
+#include "simd_clones.h"
 
 namespace fpalg {
 namespace {
@@ -31,7 +32,8 @@ struct Affine {
     }
 };
 
-int union_canvas(const Template &stored, const StoredRidges &views, int on, const Peak &shift, RidgeView &canvas) {
+FPALG_SIMD_CLONES int union_canvas(const Template &stored, const StoredRidges &views, int on, const Peak &shift,
+                                   RidgeView &canvas) {
     const Pose base = pose_of(stored.views[on]);
     Affine maps[params::kMaxViews];
     int others[params::kMaxViews], count = 0;
