@@ -51,13 +51,16 @@ FPALG_SIMD_CLONES int union_canvas(const Template &stored, const StoredRidges &v
         others[count++] = u;
     }
     int added = 0;
+    // Another view's ridges are decoded when a pixel first needs them.
+    const RidgeView &own = views[on];
+    const RidgeView *other[params::kMaxViews] = {};
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
             const int i = y * kSide + x;
             canvas.value[i] = canvas.weight[i] = 0.0f;
             const int vy = y + shift.dy, vx = x + shift.dx;
-            if (vy >= 0 && vx >= 0 && vy < kSide && vx < kSide && views[on].weight[vy * kSide + vx] > 0.5f) {
-                canvas.value[i] = views[on].value[vy * kSide + vx];
+            if (vy >= 0 && vx >= 0 && vy < kSide && vx < kSide && own.weight[vy * kSide + vx] > 0.5f) {
+                canvas.value[i] = own.value[vy * kSide + vx];
                 canvas.weight[i] = 1.0f;
                 continue;
             }
@@ -65,7 +68,8 @@ FPALG_SIMD_CLONES int union_canvas(const Template &stored, const StoredRidges &v
                 double uy, ux;
                 maps[k].at(y, x, uy, ux);
                 float v;
-                if (sample(views[others[k]], uy, ux, v)) {
+                if (!other[k]) other[k] = &views[others[k]];
+                if (sample(*other[k], uy, ux, v)) {
                     canvas.value[i] = v;
                     canvas.weight[i] = 1.0f;
                     ++added;
