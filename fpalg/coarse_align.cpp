@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "simd_clones.h"
@@ -32,6 +33,18 @@ constexpr bool image_column(int x) { return x >= kPad && x < kPad + H; }
 constexpr unsigned kImageGroups = groups_where(image_column);
 constexpr unsigned kBandGroups = groups_where(row_in_band);
 
+// Where a transform's input is written row by row (fft_input_row): a
+// rotation's image, and the products of two spectra. The latter's lanes
+// outside kBandGroups are never written (the transform leaves them out),
+// so they stay zero.
+struct Scratch {
+    Spectrum input, products;
+};
+Scratch &scratch() {
+    thread_local std::unique_ptr<Scratch> s = std::make_unique<Scratch>();
+    return *s;
+}
+
 bool in_band(int u, int v) {
     const int fu = signed_bin(u), fv = signed_bin(v);
     const int r2 = fu * fu + fv * fv;
@@ -42,17 +55,32 @@ bool in_band(int u, int v) {
 // ones before, which max does not mind (nor the order: max is exact).
 using Oct = float __attribute__((vector_size(8 * sizeof(float))));
 
-[[gnu::always_inline]] inline float row_max(const float *v, int n) {
+// The largest of a row's shifts within `reach` either way: columns 0 ..
+// reach and N - reach .. N - 1, folded into one vector, then its lanes by
+// halves. Which of +0 and -0 comes out of a tie between them may depend on
+// the order; no comparison made with the result tells them apart.
+[[gnu::always_inline]] inline float row_max(const float *row, int reach) {
     Oct m;
-    std::memcpy(&m, v + n - 8, sizeof m);
-    for (int x = 0; x + 8 < n; x += 8) {
+    std::memcpy(&m, row + reach + 1 - 8, sizeof m);
+    const auto fold = [&m](const float *v, int n) {
+        for (int x = 0; x + 8 < n; x += 8) {
+            Oct c;
+            std::memcpy(&c, v + x, sizeof c);
+            m = c > m ? c : m;
+        }
         Oct c;
-        std::memcpy(&c, v + x, sizeof c);
+        std::memcpy(&c, v + n - 8, sizeof c);
         m = c > m ? c : m;
-    }
-    float r = m[0];
-    for (int l = 1; l < 8; ++l) r = std::max(r, m[l]);
-    return r;
+    };
+    fold(row, reach + 1);
+    fold(row + N - reach, reach);
+    Oct h = __builtin_shufflevector(m, m, 4, 5, 6, 7, 0, 1, 2, 3);
+    m = h > m ? h : m;
+    h = __builtin_shufflevector(m, m, 2, 3, 0, 1, 6, 7, 4, 5);
+    m = h > m ? h : m;
+    h = __builtin_shufflevector(m, m, 1, 0, 3, 2, 5, 4, 7, 6);
+    m = h > m ? h : m;
+    return m[0];
 }
 
 FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
@@ -63,11 +91,16 @@ FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
         // for the position when it beats the best so far; the first
         // position in dx order wins among equal values.
         const float *row = surface + ((dy + N) % N) * N;
-        if (std::max(row_max(row + N - kReach, kReach), row_max(row, kReach + 1)) <= best.height) continue;
-        for (int dx = -kReach; dx < 0; ++dx)
-            if (row[N + dx] > best.height) best = {row[N + dx], dy, dx};
-        for (int dx = 0; dx <= kReach; ++dx)
-            if (row[dx] > best.height) best = {row[dx], dy, dx};
+        const float top = row_max(row, kReach);
+        if (top <= best.height) continue;
+        // The first position holding the row's largest value is where the
+        // scan in dx order would have stopped moving.
+        int dx = -kReach;
+        while (dx < 0 && row[N + dx] != top) ++dx;
+        if (dx == 0)
+            while (dx <= kReach && row[dx] != top) ++dx;
+        if (dx > kReach) continue;  // only if the surface held a NaN, which it cannot
+        best = {row[(dx + N) % N], dy, dx};
     }
     best.height /= norm;
     best.dy *= 2;
@@ -113,16 +146,21 @@ void search_view(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int
 }  // namespace
 
 FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
-    out.re.fill(0.0f);
-    out.im.fill(0.0f);
+    Spectrum &in = scratch().input;
+    in.re.fill(0.0f);
+    in.im.fill(0.0f);
     constexpr int S = params::kSide;
-    for (int y = 0; y < H; ++y)
+    for (int y = 0; y < H; ++y) {
+        float *row = &in.re[fft_input_row(y + kPad) * N];
         for (int x = 0; x < H; ++x) {
             const int i = 2 * y * S + 2 * x;
             const float v = r.value[i] + r.value[i + 1] + r.value[i + S] + r.value[i + S + 1];
-            out.re[(y + kPad) * N + x + kPad] = 0.25f * v;
+            row[x + kPad] = 0.25f * v;
         }
-    fft2d(out, false, kImageGroups);
+    }
+    // Frequencies outside the band are never read: the second pass leaves
+    // out the lanes of those the first pass made.
+    fft2d_from_reversed(in, out, false, kImageGroups, kBandGroups);
     out.bins = 0;
     for (int u = 0; u < N; ++u)
         for (int v = 0; v < N; ++v) {
@@ -139,17 +177,20 @@ FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
 }
 
 FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum &pa, const BandSpectrum &pb,
-                                      Spectrum &w, Peak &a, Peak &b) {
-    // Outside the band every product is zero.
-    for (int u = params::kPocBandHigh + 1; u < N - params::kPocBandHigh; ++u) {
-        std::fill_n(&w.re[u * N], N, 0.0f);
-        std::fill_n(&w.im[u * N], N, 0.0f);
-    }
+                                      Spectrum &out, Peak &a, Peak &b) {
+    Spectrum &w = scratch().products;
+    // Outside the band every product is zero: clear what the last
+    // transform left, in whole vectors (a fill call per row costs more
+    // than the stores), then write the band over it.
+    const Oct zero{};
+    for (int i = 0; i < N * N; i += 8)
+        if ((kBandGroups >> (i % N / 8)) & 1u) {
+            std::memcpy(&w.re[i], &zero, sizeof zero);
+            std::memcpy(&w.im[i], &zero, sizeof zero);
+        }
     for (const BandRow &r : kBand.rows) {
-        const int u = r.row;
+        const int u = fft_input_row(r.row);
         float *wr = &w.re[u * N], *wi = &w.im[u * N];
-        std::fill_n(wr + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
-        std::fill_n(wi + r.reach + 1, N - 2 * r.reach - 1, 0.0f);
         // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
         const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};
         for (const auto &run : runs) {
@@ -167,10 +208,10 @@ FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum 
             }
         }
     }
-    fft2d(w, true, kBandGroups);
+    fft2d_from_reversed(w, out, true, kBandGroups);
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
-    a = find_peak(w.re.data(), norm);
-    b = find_peak(w.im.data(), norm);
+    a = find_peak(out.re.data(), norm);
+    b = find_peak(out.im.data(), norm);
 }
 
 ProbeCache &prepare_probe(ProbeCache &c, const View &probe) {
@@ -196,15 +237,12 @@ std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRid
     for (int v = 0; v < stored.view_count; ++v) {
         // The ridges are decoded only when the spectrum is not kept.
         std::string key = spectrum_key(stored.views[v]);
-        std::shared_ptr<const BandSpectrum> spectrum = find_spectrum(key);
-        if (!spectrum) {
+        if (!find_spectrum(key, w.band)) {
             phase_spectrum(views[v], w.view);
-            auto band = std::make_shared<BandSpectrum>();
-            keep_band(w.view, *band);
-            keep_spectrum(std::move(key), band);
-            spectrum = std::move(band);
+            keep_band(w.view, w.band);
+            keep_spectrum(std::move(key), w.band);
         }
-        search_view(w, *spectrum, probe, v, cands);
+        search_view(w, w.band, probe, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;

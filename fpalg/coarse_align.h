@@ -58,6 +58,7 @@ struct Candidate {
 // Spectra the search works in, kept by the caller so that no call allocates.
 struct CoarseWork {
     Spectrum view, work;
+    BandSpectrum band;  // the stored view's, fresh or from the cache
 };
 
 // Coarse alignment of the probe's rotations on each of the stored views,

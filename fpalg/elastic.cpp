@@ -19,6 +19,7 @@ struct Surfaces {
 
 void measure(const RidgeView &stored, const RidgeView &probe, Surfaces &s) {
     const int b = params::kBlock;
+    const PairedRidges pair(stored, probe);
     for (int gy = 0; gy < G; ++gy)
         for (int gx = 0; gx < G; ++gx) {
             const int k = gy * G + gx;
@@ -26,7 +27,7 @@ void measure(const RidgeView &stored, const RidgeView &probe, Surfaces &s) {
             for (int sy = -R; sy <= R; ++sy)
                 for (int sx = -R; sx <= R; ++sx) {
                     int n = 0;
-                    const float r = region_ncc(stored, probe, sy, sx, gy * b, gy * b + b, gx * b, gx * b + b, n);
+                    const float r = pair.region_ncc(sy, sx, gy * b, gy * b + b, gx * b, gx * b + b, n);
                     const bool ok = n >= params::kBlockMinValid;
                     s.ncc[k][(sy + R) * W + sx + R] = ok ? r : kMissing;
                     // A block counts when it is comparable where the rigid pose puts it.

@@ -15,6 +15,7 @@ constexpr int N = params::kFftSide;
 constexpr int kGroup = 8;   // lanes skipped together when known to be zero
 constexpr int kDigits = 3;  // N = 4^3: three radix-4 stages
 static_assert(1 << (2 * kDigits) == N);
+static_assert(fft_input_row(1) == 16 && fft_input_row(6) == 36 && fft_input_row(63) == 63);
 
 struct Tables {
     int reverse[N];          // base-4 digit reversal
@@ -43,9 +44,11 @@ const Tables &tables() {
 // One radix-4 butterfly on eight lanes from j0. With kUnit the twiddles
 // are 1 + 0i: multiplying by them changes nothing but the sign of a zero,
 // which no sum or product that is not zero depends on, so it is skipped.
-template <bool kUnit>
+// Multiplying by s = +1 or -1 (forward or inverse) is exact, as is the
+// negation it is written as here.
+template <bool kUnit, bool kInverse>
 [[gnu::always_inline]] inline void butterflies(float *r0, float *i0, float *r1, float *i1, float *r2, float *i2,
-                                               float *r3, float *i3, const float *w, float s, int j0) {
+                                               float *r3, float *i3, const float *w, int j0) {
     const float w1r = w[0], w1i = w[1], w2r = w[2], w2i = w[3], w3r = w[4], w3i = w[5];
     // The eight rows are disjoint; tell the vectoriser so.
     FPALG_DISJOINT
@@ -60,7 +63,7 @@ template <bool kUnit>
         const float sr = ar + cr, si = ai + ci, tr = ar - cr, ti = ai - ci;
         const float ur = br + dr, ui = bi + di;
         // (b - d) times -i (forward) or +i (inverse)
-        const float vr = s * (bi - di), vi = -s * (br - dr);
+        const float vr = kInverse ? -(bi - di) : bi - di, vi = kInverse ? br - dr : -(br - dr);
         r0[j] = sr + ur;
         i0[j] = si + ui;
         r1[j] = tr + vr;
@@ -79,9 +82,11 @@ template <bool kUnit>
 // not the arithmetic, are what the correlation search waits for.
 // Only the lane groups set in `groups` (bit g: lanes 8g .. 8g+7) are
 // transformed; the others must be all zero and stay so.
-FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups) {
+template <bool kInverse>
+[[gnu::always_inline]] inline void fft_columns_(float *re, float *im, unsigned groups, bool reversed) {
+    constexpr bool inverse = kInverse;
     const Tables &t = tables();
-    for (int i = 0; i < N; ++i) {
+    for (int i = 0; i < N && !reversed; ++i) {
         const int r = t.reverse[i];
         if (r > i)
             for (int j = 0; j < N; ++j) {
@@ -105,12 +110,19 @@ FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned 
                 for (int g = 0; g < N / kGroup; ++g) {
                     if (!((groups >> g) & 1u)) continue;
                     if (unit)
-                        butterflies<true>(r0, i0, r1, i1, r2, i2, r3, i3, w, s, g * kGroup);
+                        butterflies<true, kInverse>(r0, i0, r1, i1, r2, i2, r3, i3, w, g * kGroup);
                     else
-                        butterflies<false>(r0, i0, r1, i1, r2, i2, r3, i3, w, s, g * kGroup);
+                        butterflies<false, kInverse>(r0, i0, r1, i1, r2, i2, r3, i3, w, g * kGroup);
                 }
             }
     }
+}
+
+FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false) {
+    if (inverse)
+        fft_columns_<true>(re, im, groups, reversed);
+    else
+        fft_columns_<false>(re, im, groups, reversed);
 }
 
 // In place, in 4 x 4 tiles held in registers: a scalar transpose's strided
@@ -153,6 +165,27 @@ FPALG_SIMD_CLONES void transpose(float *a) {
     }
 }
 
+// Out of place: row fft_input_row(j) of `out` is column j of `in`, ready
+// for the second pass without its digit reversal. Column j0 + k of a tile
+// lands 16 k rows below row fft_input_row(j0). Columns of `in` outside
+// `in_groups` are zero (the first pass's contract), so their rows are
+// written without reading them; rows of `in` outside `out_groups` become
+// lanes the second pass leaves out, and are not written at all.
+FPALG_SIMD_CLONES void transpose_reversing(const float *in, float *out, unsigned in_groups, unsigned out_groups) {
+    for (int ty = 0; ty < N; ty += 4) {
+        if (!((out_groups >> (ty / kGroup)) & 1u)) continue;
+        for (int tx = 0; tx < N; tx += 4) {
+            float *to = out + fft_input_row(tx) * N + ty;
+            if (!((in_groups >> (tx / kGroup)) & 1u)) {
+                for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, Quad{});
+                continue;
+            }
+            const Tile t(in + ty * N + tx);
+            for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, t.r[k]);
+        }
+    }
+}
+
 }  // namespace
 
 void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
@@ -160,6 +193,14 @@ void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
     transpose(s.re.data());
     transpose(s.im.data());
     fft_columns(s.re.data(), s.im.data(), inverse, kAllGroups);
+}
+
+void fft2d_from_reversed(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
+                         unsigned second_pass_groups) {
+    fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true);
+    transpose_reversing(in.re.data(), out.re.data(), first_pass_groups, second_pass_groups);
+    transpose_reversing(in.im.data(), out.im.data(), first_pass_groups, second_pass_groups);
+    fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);
 }
 
 }  // namespace fpalg

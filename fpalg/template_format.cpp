@@ -45,9 +45,20 @@ void encode_view(const View &v, std::uint8_t *p) {
     m[kMaskBytes + 11] = v.ambiguity;
 }
 
+// The four 2-bit levels of each byte value, lowest bits first: one table
+// look-up per byte costs less than four shifts and masks (a stored template
+// is unpacked on every comparison).
+struct Unpacked {
+    std::uint8_t level[256][4];
+    constexpr Unpacked() : level{} {
+        for (int b = 0; b < 256; ++b)
+            for (int k = 0; k < 4; ++k) level[b][k] = static_cast<std::uint8_t>((b >> (2 * k)) & 3);
+    }
+};
+constexpr Unpacked kUnpacked{};
+
 bool decode_view(const std::uint8_t *p, View &v) {
-    for (std::size_t i = 0; i < kLevelBytes; ++i)
-        for (int k = 0; k < 4; ++k) v.level[4 * i + k] = (p[i] >> (2 * k)) & 3;
+    for (std::size_t i = 0; i < kLevelBytes; ++i) std::memcpy(&v.level[4 * i], kUnpacked.level[p[i]], 4);
     const std::uint8_t *m = p + kLevelBytes;
     int on = 0;
     for (std::size_t i = 0; i < v.mask.size(); ++i) {

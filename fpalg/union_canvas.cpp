@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "registration.h"
+#include "simd_clones.h"
 
 namespace fpalg {
 namespace {
@@ -31,7 +32,8 @@ struct Affine {
     }
 };
 
-int union_canvas(const Template &stored, const StoredRidges &views, int on, const Peak &shift, RidgeView &canvas) {
+FPALG_SIMD_CLONES int union_canvas(const Template &stored, const StoredRidges &views, int on, const Peak &shift,
+                                   RidgeView &canvas) {
     const Pose base = pose_of(stored.views[on]);
     Affine maps[params::kMaxViews];
     int others[params::kMaxViews], count = 0;
@@ -49,13 +51,16 @@ int union_canvas(const Template &stored, const StoredRidges &views, int on, cons
         others[count++] = u;
     }
     int added = 0;
+    // Another view's ridges are decoded when a pixel first needs them.
+    const RidgeView &own = views[on];
+    const RidgeView *other[params::kMaxViews] = {};
     for (int y = 0; y < kSide; ++y)
         for (int x = 0; x < kSide; ++x) {
             const int i = y * kSide + x;
             canvas.value[i] = canvas.weight[i] = 0.0f;
             const int vy = y + shift.dy, vx = x + shift.dx;
-            if (vy >= 0 && vx >= 0 && vy < kSide && vx < kSide && views[on].weight[vy * kSide + vx] > 0.5f) {
-                canvas.value[i] = views[on].value[vy * kSide + vx];
+            if (vy >= 0 && vx >= 0 && vy < kSide && vx < kSide && own.weight[vy * kSide + vx] > 0.5f) {
+                canvas.value[i] = own.value[vy * kSide + vx];
                 canvas.weight[i] = 1.0f;
                 continue;
             }
@@ -63,7 +68,8 @@ int union_canvas(const Template &stored, const StoredRidges &views, int on, cons
                 double uy, ux;
                 maps[k].at(y, x, uy, ux);
                 float v;
-                if (sample(views[others[k]], uy, ux, v)) {
+                if (!other[k]) other[k] = &views[others[k]];
+                if (sample(*other[k], uy, ux, v)) {
                     canvas.value[i] = v;
                     canvas.weight[i] = 1.0f;
                     ++added;

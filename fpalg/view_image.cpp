@@ -1,6 +1,8 @@
 #include "view_image.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "fixed_trig.h"
 #include "simd_clones.h"
@@ -36,33 +38,55 @@ const RidgeView &StoredRidges::operator[](int v) const {
     return views_[v];
 }
 
+// Eight pixels of a row at a time: the source positions and the bilinear
+// weights in vectors, the same operations in the same order as one pixel at
+// a time; the four neighbours fetched lane by lane. A source outside the
+// image fetches pixel 0 and is then left out.
 FPALG_SIMD_CLONES void rotate_ridges(const RidgeView &in, int deci_degrees, RidgeView &out) {
+    using Oct = float __attribute__((vector_size(8 * sizeof(float))));
+    using Lanes = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
     const double a = deci_degrees_to_radians(deci_degrees);
     const float c = static_cast<float>(fixed_cos(a)), s = static_cast<float>(fixed_sin(a));
     const float mid = (kSide - 1) / 2.0f;
-    for (int y = 0; y < kSide; ++y)
-        for (int x = 0; x < kSide; ++x) {
-            // Source of output pixel (x, y) under a rotation by +a.
-            const float dx = x - mid, dy = y - mid;
-            const float sx = c * dx + s * dy + mid, sy = -s * dx + c * dy + mid;
-            const int i = y * kSide + x;
-            const int x0 = static_cast<int>(std::floor(sx)), y0 = static_cast<int>(std::floor(sy));
-            if (x0 < 0 || y0 < 0 || x0 + 1 >= kSide || y0 + 1 >= kSide) {
-                out.value[i] = out.weight[i] = 0.0f;
-                continue;
+    const Oct lane = {0, 1, 2, 3, 4, 5, 6, 7};
+    for (int y = 0; y < kSide; ++y) {
+        // Source of output pixel (x, y) under a rotation by +a.
+        const float dy = y - mid, s_dy = s * dy, c_dy = c * dy;
+        for (int x = 0; x < kSide; x += 8) {
+            const Oct dx = (lane + static_cast<float>(x)) - mid;
+            const Oct sx = c * dx + s_dy + mid, sy = -s * dx + c_dy + mid;
+            // floor, as integers: truncation, less one where that rounded up.
+            const Lanes tx = __builtin_convertvector(sx, Lanes), ty = __builtin_convertvector(sy, Lanes);
+            const Lanes x0 = tx + (__builtin_convertvector(tx, Oct) > sx),
+                        y0 = ty + (__builtin_convertvector(ty, Oct) > sy);
+            const Lanes inside = (x0 >= 0) & (y0 >= 0) & (x0 + 1 < kSide) & (y0 + 1 < kSide);
+            const Oct fx = sx - __builtin_convertvector(x0, Oct), fy = sy - __builtin_convertvector(y0, Oct);
+            const Lanes j = (y0 * kSide + x0) & inside;
+            float fetched[8][8];
+            for (int l = 0; l < 8; ++l) {
+                const float *wp = &in.weight[j[l]], *vp = &in.value[j[l]];
+                fetched[0][l] = wp[0];
+                fetched[1][l] = wp[1];
+                fetched[2][l] = wp[kSide];
+                fetched[3][l] = wp[kSide + 1];
+                fetched[4][l] = vp[0];
+                fetched[5][l] = vp[1];
+                fetched[6][l] = vp[kSide];
+                fetched[7][l] = vp[kSide + 1];
             }
-            const float fx = sx - x0, fy = sy - y0;
-            const int j = y0 * kSide + x0;
-            const float w00 = (1 - fx) * (1 - fy), w01 = fx * (1 - fy), w10 = (1 - fx) * fy, w11 = fx * fy;
-            const float wt = w00 * in.weight[j] + w01 * in.weight[j + 1] + w10 * in.weight[j + kSide] +
-                             w11 * in.weight[j + kSide + 1];
+            Oct w[4], v[4];
+            std::memcpy(w, fetched[0], sizeof w);
+            std::memcpy(v, fetched[4], sizeof v);
+            const Oct w00 = (1 - fx) * (1 - fy), w01 = fx * (1 - fy), w10 = (1 - fx) * fy, w11 = fx * fy;
+            const Oct wt = w00 * w[0] + w01 * w[1] + w10 * w[2] + w11 * w[3];
+            const Oct value = w00 * v[0] + w01 * v[1] + w10 * v[2] + w11 * v[3];
             // Only pixels whose four neighbours are all foreground count.
-            const bool full = wt > 0.999f;
-            out.weight[i] = full ? 1.0f : 0.0f;
-            out.value[i] = full ? w00 * in.value[j] + w01 * in.value[j + 1] + w10 * in.value[j + kSide] +
-                                      w11 * in.value[j + kSide + 1]
-                                : 0.0f;
+            const Lanes full = inside & (wt > 0.999f);
+            const Oct one = full ? Oct{} + 1.0f : Oct{}, kept = full ? value : Oct{};
+            std::memcpy(&out.weight[y * kSide + x], &one, sizeof one);
+            std::memcpy(&out.value[y * kSide + x], &kept, sizeof kept);
         }
+    }
 }
 
 }  // namespace fpalg

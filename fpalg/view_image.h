@@ -1,5 +1,7 @@
 // Float images the matcher works on, decoded from stored views: ridge
 // values with the background set to zero, and a pixel weight (0 or 1).
+// Every image keeps the value +0 wherever the weight is 0: the correlation
+// (verify.cpp) relies on it.
 #pragma once
 
 #include <array>
