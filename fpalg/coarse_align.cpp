@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <utility>
 
 #include "simd_clones.h"
@@ -81,84 +79,35 @@ constexpr int kAngles = params::kAngleCount;
 
 bool same_view(const View &a, const View &b) { return a.level == b.level && a.mask == b.mask; }
 
-// Rotations a and b (b may be a again) of the probe on view v, in one
-// transform.
-void try_pair(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int v, int a, int b,
-              std::vector<Candidate> &cands) {
-    ensure_angle(probe, a);
-    ensure_angle(probe, b);
-    Peak pa, pb;
-    correlate_pair(view, probe.spectrum[a], probe.spectrum[b], w.work, pa, pb);
-    cands.push_back({v, a, pa});
-    if (b != a) cands.push_back({v, b, pb});
-}
-
-// Every `stride`-th angle, starting where the upright probe is among them:
-// most touches land nearly upright.
-void first_pass(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int v, int stride,
-                std::vector<Candidate> &cands) {
-    for (int k = (kAngles / 2) % stride; k < kAngles; k += 2 * stride)
-        try_pair(w, view, probe, v, k, k + stride < kAngles ? k + stride : k, cands);
-}
-
-// Rotations of the probe on one view as enrollment searches: the first pass,
-// then the angles on either side of the best of those. The
-// correlation peak falls off slowly enough with a rotation error of one or
-// two steps that the best coarse angle lies next to the true one; this saves
-// half the transforms.
+// Rotations of the probe on one view: every third angle first, then the
+// angles on either side of the best of those. The correlation peak falls off
+// slowly enough with a rotation error of one or two steps that the best
+// coarse angle lies next to the true one; this saves half the transforms.
 void search_view(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
+    // Rotations a and b (b may be a again) on this view, in one transform.
+    const auto try_pair = [&](int a, int b) {
+        ensure_angle(probe, a);
+        ensure_angle(probe, b);
+        Peak pa, pb;
+        correlate_pair(view, probe.spectrum[a], probe.spectrum[b], w.work, pa, pb);
+        cands.push_back({v, a, pa});
+        if (b != a) cands.push_back({v, b, pb});
+    };
     const std::size_t first = cands.size();
-    first_pass(w, view, probe, v, params::kCoarseAngleStride, cands);
+    constexpr int kStride = params::kCoarseAngleStride;
+    // Start where the upright probe is among the angles tried first: most
+    // touches land nearly upright.
+    for (int k = (kAngles / 2) % kStride; k < kAngles; k += 2 * kStride)
+        try_pair(k, k + kStride < kAngles ? k + kStride : k);
     std::size_t top = first;
     for (std::size_t i = first; i < cands.size(); ++i)
         if (cands[i].peak.height > cands[top].peak.height) top = i;
     const int k = cands[top].angle;
     const int lo = k - 1, hi = k + 1;
     if (lo >= 0 && hi < kAngles)
-        try_pair(w, view, probe, v, lo, hi, cands);
+        try_pair(lo, hi);
     else
-        try_pair(w, view, probe, v, lo >= 0 ? lo : hi, lo >= 0 ? lo : hi, cands);
-}
-
-bool by_peak(const Candidate &a, const Candidate &b) {
-    if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
-    return a.view != b.view ? a.view < b.view : a.angle < b.angle;
-}
-
-// From the best peaks of the first pass, across all views, the rotation
-// climbs a step at a time while the peak rises: the true angle may lie
-// between the angles of the first pass on any view, and this spends the
-// transforms where the peaks are, not on views the probe hardly touches.
-// The neighbours stay candidates beside the angle they climbed from: one
-// pose at two angles lets verification keep the angle that fits better.
-void climb(CoarseWork &w, const std::vector<std::shared_ptr<const BandSpectrum>> &spectra, ProbeCache &probe,
-           std::vector<Candidate> &cands) {
-    std::sort(cands.begin(), cands.end(), by_peak);
-    const std::vector<Candidate> seeds(cands.begin(),
-                                       cands.begin() + std::min<long>(params::kClimbSeeds, std::ssize(cands)));
-    const auto tried = [&](int v, int k) {
-        return std::any_of(cands.begin(), cands.end(), [&](const Candidate &c) { return c.view == v && c.angle == k; });
-    };
-    const auto height = [&](int v, int k) {
-        float h = -1.0f;
-        for (const Candidate &c : cands)
-            if (c.view == v && c.angle == k) h = c.peak.height;
-        return h;
-    };
-    for (const Candidate &s : seeds) {
-        int k = s.angle;
-        for (int step = 0; step < params::kClimbSteps; ++step) {
-            int fresh[2], n = 0;
-            for (const int j : {k - 1, k + 1})
-                if (j >= 0 && j < kAngles && !tried(s.view, j)) fresh[n++] = j;
-            if (n > 0) try_pair(w, *spectra[s.view], probe, s.view, fresh[0], fresh[n - 1], cands);
-            int next = k;
-            for (const int j : {k - 1, k + 1})
-                if (j >= 0 && j < kAngles && height(s.view, j) > height(s.view, next)) next = j;
-            if (next == k) break;
-            k = next;
-        }
-    }
+        try_pair(lo >= 0 ? lo : hi, lo >= 0 ? lo : hi);
 }
 
 }  // namespace
@@ -242,9 +191,8 @@ void ensure_angle(ProbeCache &c, int k) {
 }
 
 std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRidges &views, ProbeCache &probe,
-                                         CoarseWork &w, Search search) {
+                                         CoarseWork &w) {
     std::vector<Candidate> cands;
-    std::vector<std::shared_ptr<const BandSpectrum>> spectra(stored.view_count);
     for (int v = 0; v < stored.view_count; ++v) {
         // The ridges are decoded only when the spectrum is not kept.
         std::string key = spectrum_key(stored.views[v]);
@@ -256,13 +204,12 @@ std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRid
             keep_spectrum(std::move(key), band);
             spectrum = std::move(band);
         }
-        spectra[v] = spectrum;
-        if (search == Search::enrollment)
-            search_view(w, *spectrum, probe, v, cands);
-        else
-            first_pass(w, *spectrum, probe, v, params::kWideAngleStride, cands);
+        search_view(w, *spectrum, probe, v, cands);
     }
-    if (search == Search::scoring) climb(w, spectra, probe, cands);
+    const auto by_peak = [](const Candidate &a, const Candidate &b) {
+        if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;
+        return a.view != b.view ? a.view < b.view : a.angle < b.angle;
+    };
     const std::size_t keep = std::min<std::size_t>(params::kCandidates, cands.size());
     std::partial_sort(cands.begin(), cands.begin() + static_cast<long>(keep), cands.end(), by_peak);
     cands.resize(keep);

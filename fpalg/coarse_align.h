@@ -60,15 +60,10 @@ struct CoarseWork {
     Spectrum view, work;
 };
 
-// How far the search looks. Enrollment keeps the search its templates were
-// made with (a stored template must not depend on the library's version);
-// a comparison that scores looks further where the peaks are best.
-enum class Search { enrollment, scoring };
-
 // Coarse alignment of the probe's rotations on each of the stored views,
 // best correlation peaks first, at most kCandidates.
 std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRidges &views, ProbeCache &probe,
-                                         CoarseWork &w, Search search);
+                                         CoarseWork &w);
 
 // Keeps the kVerified candidates whose whole-overlap correlation at the
 // peak, weighed like the final evidence, is best.

@@ -111,11 +111,11 @@ ScoreParts score_candidates(Workspace &w, const Template &stored, const ProbeCac
 
 }  // namespace
 
-ScoreParts match_templates(const Template &stored, const Template &probe, bool details, Search search) {
+ScoreParts match_templates(const Template &stored, const Template &probe, bool details) {
     Workspace &w = workspace();
     ProbeCache &pc = prepare_probe(w.probe, probe.views[0]);
     w.views.reset(stored);
-    std::vector<Candidate> cands = coarse_candidates(stored, w.views, pc, w.coarse, search);
+    std::vector<Candidate> cands = coarse_candidates(stored, w.views, pc, w.coarse);
     debug::candidates(cands);
     screen_candidates(w.views, pc, cands);
     return score_candidates(w, stored, pc, cands, details);

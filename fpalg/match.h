@@ -15,10 +15,8 @@ namespace fpalg {
 // The probe's rotated images are cached between calls with the same probe.
 // Without `details` the best verified alignment is not followed through the
 // skin's stretch nor checked for minutiae: its pose, overlap and correlation
-// are final, its evidence and score are not. Enrollment (merge and
-// registration) asks for the search its stored templates were made with.
-ScoreParts match_templates(const Template &stored, const Template &probe, bool details = true,
-                           Search search = Search::scoring);
+// are final, its evidence and score are not.
+ScoreParts match_templates(const Template &stored, const Template &probe, bool details = true);
 
 // The same comparison with the coarse search replaced by `cands`: lets the
 // bench tools score a pose known from elsewhere as the matcher would.

@@ -24,7 +24,7 @@ MergeResult merge_templates(const Template &a, const Template &b, Template &out)
         single.view_count = 1;
         single.views[0] = b.views[i];
         // A repeat is told by the rigid alignment alone.
-        const ScoreParts p = match_templates(out, single, false, Search::enrollment);
+        const ScoreParts p = match_templates(out, single, false);
         if (repeats_stored_view(p)) continue;
         if (out.view_count >= params::kEnrollViews) return MergeResult::full;
         View &v = out.views[out.view_count];

@@ -46,15 +46,6 @@ inline constexpr int kMinOverlapHalfPx = 20;  // shifts leaving less than this (
 inline constexpr int kCoarseAngleStride = 3;  // every third angle is tried first, then the best one's neighbours
 inline constexpr int kCandidates = 8;         // best peaks screened by a single correlation
 inline constexpr int kVerified = 3;           // of those, alignments verified in full
-// A comparison that scores (enrollment keeps the search above, so that
-// templates stay as they were made) tries every fourth angle first and
-// refines across all views at once: from the best kClimbSeeds peaks of that
-// pass the rotation climbs to neighbouring angles while the peak rises, at
-// most kClimbSteps steps (up to +-42 degrees, any angle lies at most two
-// steps from one of the first pass).
-inline constexpr int kWideAngleStride = 4;
-inline constexpr int kClimbSeeds = 16;
-inline constexpr int kClimbSteps = 2;
 
 // Ambiguity: the best correlation of a view with itself shifted by at least
 // kAmbiguityMinShift px (a ridge pattern without detail repeats itself).

@@ -28,7 +28,7 @@ bool align_on_view(const Template &t, int on, int index, Pose &pose, float &stre
     stored.view_count = probe.view_count = 1;
     stored.views[0] = t.views[on];
     probe.views[0] = t.views[index];
-    ScoreParts p = match_templates(stored, probe, true, Search::enrollment);
+    ScoreParts p = match_templates(stored, probe);
     if (!convincing(p)) return false;
     p.view = on;
     pose = pose_from_alignment(pose_of(t.views[on]), p);
