@@ -8,7 +8,9 @@
 // With FPALG_EVAL_TRACE=TRACE.csv, every genuine comparison also writes what
 // the matcher tried (fpalg_trace.h), and with PREFIX.truth present
 // (fpalg_truth.py) how the true pose scores; fpalg_losses.py reads both.
-// FPALG_EVAL_GENUINE_ONLY=1 skips the impostor pairs.
+// FPALG_EVAL_GENUINE_ONLY=1 skips the impostor pairs. FPALG_EVAL_SURFACES=S.csv
+// (with the trace) also writes every genuine probe's coarse peaks at every
+// rotation on every view, for bench/fpalg_search_sim.py.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -88,6 +90,8 @@ int main(int argc, char **argv) {
     const char *trace_path = std::getenv("FPALG_EVAL_TRACE");
     const bool genuine_only = std::getenv("FPALG_EVAL_GENUINE_ONLY") != nullptr;
     std::FILE *trace = trace_path ? std::fopen(trace_path, "w") : nullptr;
+    const char *surfaces_path = std::getenv("FPALG_EVAL_SURFACES");
+    std::FILE *surfaces = trace && surfaces_path ? std::fopen(surfaces_path, "w") : nullptr;
     const bench::Truth truth = trace ? bench::read_truth(prefix + ".truth") : bench::Truth{};
     std::set<int> known;  // fingers with true poses
     for (const auto &[fp, poses] : truth) known.insert(fp.first);
@@ -135,6 +139,7 @@ int main(int argc, char **argv) {
                                      c.peak.dy, c.peak.dx, c.peak.height);
                     for (const ScoreParts &a : sink.aligns) trace_parts(trace, 'A', fi, pi, a);
                     trace_parts(trace, 'M', fi, pi, p);
+                    if (surfaces) bench::write_surfaces(surfaces, fi, pi, gallery[t], probe);
                     const auto it = truth.find({static_cast<int>(fi), static_cast<int>(pi)});
                     if (it != truth.end()) {
                         bool reachable = false;
@@ -164,5 +169,6 @@ int main(int argc, char **argv) {
         }
     std::fclose(out);
     if (trace) std::fclose(trace);
+    if (surfaces) std::fclose(surfaces);
     return 0;
 }

@@ -78,6 +78,30 @@ inline Peak peak_near(const RidgeView &v, ProbeCache &pc, int k, float dy, float
     return best;
 }
 
+// The best peak of the probe at every rotation over every stored view, as
+// "S,finger,probe,view,angle_deci,height,dy,dx" lines: what any order of
+// the coarse search could find (bench/fpalg_search_sim.py replays them).
+inline void write_surfaces(std::FILE *out, std::size_t finger, std::size_t probe_index, const Template &stored,
+                           const Template &probe) {
+    auto pc = std::make_unique<ProbeCache>();
+    prepare_probe(*pc, probe.views[0]);
+    auto w = std::make_unique<CoarseWork>();
+    auto band = std::make_unique<BandSpectrum>();
+    for (int v = 0; v < stored.view_count; ++v) {
+        auto rv = std::make_unique<RidgeView>();
+        decode_ridges(stored.views[v], *rv);
+        phase_spectrum(*rv, w->view);
+        keep_band(w->view, *band);
+        for (int k = 0; k < params::kAngleCount; ++k) {
+            ensure_angle(*pc, k);
+            Peak a, b;
+            correlate_pair(*band, pc->spectrum[k], pc->spectrum[k], w->work, a, b);
+            std::fprintf(out, "S,%zu,%zu,%d,%d,%.4f,%d,%d\n", finger, probe_index, v, angle_of(k), a.height, a.dy,
+                         a.dx);
+        }
+    }
+}
+
 // Scores the true pose as the matcher would: on the two views that share
 // the most area with the probe, at the nearest rotations tried, from the
 // correlation peak nearest the true shift. views_from: capture of each view.
