@@ -141,5 +141,5 @@ def evaluate(name, stride=3, view=1, seeds=0, steps=1, cands=8):
 
 evaluate("library")
 for o in a.orders:
-    name, _, spec = o.partition(":")
-    evaluate(name, **{k: int(v) for k, v in (x.split("=") for x in spec.split(",") if x)})
+    name, _, settings = o.partition(":")
+    evaluate(name, **{k: int(v) for k, v in (x.split("=") for x in settings.split(",") if x)})

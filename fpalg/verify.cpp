@@ -28,6 +28,17 @@ constexpr int kLanes = 8;
 using Oct = float __attribute__((vector_size(kLanes * sizeof(float))));
 using Lanes = std::int32_t __attribute__((vector_size(kLanes * sizeof(std::int32_t))));
 
+// Clips rows/cols [y0, y1) x [x0, x1) to where the probe shifted by
+// (dy, dx) lies over the view. False when nothing is in common: no row
+// pointer may be formed past the image then.
+bool clip_to_shift(int dy, int dx, int &y0, int &y1, int &x0, int &x1) {
+    y0 = std::max(y0, dy);
+    y1 = std::min(y1, kSide + dy);
+    x0 = std::max(x0, dx);
+    x1 = std::min(x1, kSide + dx);
+    return y1 > y0 && x1 > x0;
+}
+
 // Correlation over view rows/cols [y0, y1) x [x0, x1) with the probe shifted by (dy, dx).
 // Each pixel counts with the product w of both weights (0 or 1). A value is
 // 0 wherever its own weight is (view_image.h), so w * a * b is a * b, and
@@ -36,13 +47,8 @@ using Lanes = std::int32_t __attribute__((vector_size(kLanes * sizeof(std::int32
 // per pixel.
 FPALG_SIMD_CLONES Sums correlate_region(const RidgeView &v, const RidgeView &p, int dy, int dx, int y0, int y1, int x0,
                                         int x1) {
-    y0 = std::max(y0, dy);
-    y1 = std::min(y1, kSide + dy);
-    x0 = std::max(x0, dx);
-    x1 = std::min(x1, kSide + dx);
     Sums s;
-    // Nothing in common; no row pointer may be formed past the image then.
-    if (y1 <= y0 || x1 <= x0) return s;
+    if (!clip_to_shift(dy, dx, y0, y1, x0, x1)) return s;
     Oct vp{}, vv2{}, pp{}, n{};
     const int full = (x1 - x0) / kLanes * kLanes;
     const Lanes lane = {0, 1, 2, 3, 4, 5, 6, 7};
@@ -131,12 +137,8 @@ FPALG_SIMD_CLONES void prepare(const RidgeView &r, PairedRidges::Prepared &out) 
 // same order.
 FPALG_SIMD_CLONES Sums correlate_prepared(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq, int dy,
                                           int dx, int y0, int y1, int x0, int x1) {
-    y0 = std::max(y0, dy);
-    y1 = std::min(y1, kSide + dy);
-    x0 = std::max(x0, dx);
-    x1 = std::min(x1, kSide + dx);
     Sums s;
-    if (y1 <= y0 || x1 <= x0) return s;
+    if (!clip_to_shift(dy, dx, y0, y1, x0, x1)) return s;
     Oct vp{}, vv2{}, pp{};
     Lanes n{};
     const int full = (x1 - x0) / kLanes * kLanes;
