@@ -15,7 +15,8 @@
 // line: a change to the stages after the search alters only the pairs that
 // reached them (staged = 1), about one in eight, so rerunning those and
 // taking the rest from a full run gives the full run's CSV in a fraction of
-// its time.
+// its time (exactly so only while enrollment stays the same: registration
+// runs the whole match too).
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
