@@ -32,11 +32,13 @@ constexpr unsigned groups_where(bool (*used)(int)) {
 constexpr bool image_column(int x) { return x >= kPad && x < kPad + H; }
 constexpr unsigned kImageGroups = groups_where(image_column);
 constexpr unsigned kBandGroups = groups_where(row_in_band);
+// A LaneSpectrum holds exactly these lane groups.
+static_assert(kBandGroups == ((1u << kLowLaneGroups) - 1) + (0x100u - (1u << (8 - kHighLaneGroups))));
 
 // Where a transform's input is written row by row (fft_input_row): a
-// rotation's image, and the products of two spectra. The latter's lanes
-// outside kBandGroups are never written (the transform leaves them out),
-// so they stay zero.
+// rotation's image, and the products of two spectra after the first stage
+// of the inverse transform. The latter's lanes outside kBandGroups are
+// never written nor read (the transform leaves them out).
 struct Scratch {
     Spectrum input, products;
 };
@@ -116,7 +118,7 @@ bool same_view(const View &a, const View &b) { return a.level == b.level && a.ma
 // angles on either side of the best of those. The correlation peak falls off
 // slowly enough with a rotation error of one or two steps that the best
 // coarse angle lies next to the true one; this saves half the transforms.
-void search_view(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
+void search_view(CoarseWork &w, const LaneSpectrum &view, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
     // Rotations a and b (b may be a again) on this view, in one transform.
     const auto try_pair = [&](int a, int b) {
         ensure_angle(probe, a);
@@ -176,39 +178,72 @@ FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
         }
 }
 
-FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum &pa, const BandSpectrum &pb,
+void spread_band(const BandSpectrum &band, LaneSpectrum &out) {
+    out.re.fill(0.0f);
+    out.im.fill(0.0f);
+    for (int k = 0; k < kBandRows; ++k) {
+        const BandRow &r = kBand.rows[k];
+        float *re = &out.re[k * kBandLanes], *im = &out.im[k * kBandLanes];
+        for (int v = 0; v <= r.reach; ++v) {
+            re[v] = band.re[r.offset + v];
+            im[v] = band.im[r.offset + v];
+        }
+        // Column N - reach - 1 + v, the high lanes starting at column N - 8 * kHighLaneGroups.
+        for (int v = 1; v <= r.reach; ++v) {
+            const int lane = 8 * kLowLaneGroups + 8 * kHighLaneGroups - r.reach - 1 + v;
+            re[lane] = band.re[r.offset + r.reach + v];
+            im[lane] = band.im[r.offset + r.reach + v];
+        }
+    }
+    out.bins = band.bins;
+}
+
+// The products V * conj(P) of both probes, as c_a + i c_b, go straight into
+// the first radix-4 stage of the inverse transform: that stage combines the
+// rows at fft_input_row positions 4m .. 4m + 3, so the products are never
+// stored nor cleared around the band. A row outside the band is zero.
+// Outside the band within a band row, a LaneSpectrum holds +0, so the
+// products there are +0 too, as the transform's input always held.
+FPALG_SIMD_CLONES void correlate_pair(const LaneSpectrum &v, const LaneSpectrum &pa, const LaneSpectrum &pb,
                                       Spectrum &out, Peak &a, Peak &b) {
     Spectrum &w = scratch().products;
-    // Outside the band every product is zero: clear what the last
-    // transform left, in whole vectors (a fill call per row costs more
-    // than the stores), then write the band over it.
-    const Oct zero{};
-    for (int i = 0; i < N * N; i += 8)
-        if ((kBandGroups >> (i % N / 8)) & 1u) {
-            std::memcpy(&w.re[i], &zero, sizeof zero);
-            std::memcpy(&w.im[i], &zero, sizeof zero);
+    constexpr int kSlots = kBandLanes / 8;
+    for (int m = 0; m < N / 4; ++m) {
+        int at[4];  // the four rows' LaneSpectrum row, or -1 outside the band
+        for (int t = 0; t < 4; ++t) {
+            const int u = fft_input_row(4 * m + t);
+            at[t] = row_in_band(u) ? (signed_bin(u) + params::kPocBandHigh) * kBandLanes : -1;
         }
-    for (const BandRow &r : kBand.rows) {
-        const int u = fft_input_row(r.row);
-        float *wr = &w.re[u * N], *wi = &w.im[u * N];
-        // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
-        const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};
-        for (const auto &run : runs) {
-            const int x0 = run[0], at = r.offset + run[1], n = run[2];
-            const float *vr = &v.re[at], *vi = &v.im[at];
-            const float *ar_ = &pa.re[at], *ai_ = &pa.im[at], *br_ = &pb.re[at], *bi_ = &pb.im[at];
-            float *or_ = wr + x0, *oi = wi + x0;
-            FPALG_DISJOINT
-            for (int k = 0; k < n; ++k) {
+        for (int slot = 0; slot < kSlots; ++slot) {
+            const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
+            Oct re[4], im[4];
+            for (int t = 0; t < 4; ++t) {
+                if (at[t] < 0) {
+                    re[t] = im[t] = Oct{};
+                    continue;
+                }
+                const int i = at[t] + lane;
+                Oct vr, vi, ar_, ai_, br_, bi_;
+                std::memcpy(&vr, &v.re[i], sizeof vr);
+                std::memcpy(&vi, &v.im[i], sizeof vi);
+                std::memcpy(&ar_, &pa.re[i], sizeof ar_);
+                std::memcpy(&ai_, &pa.im[i], sizeof ai_);
+                std::memcpy(&br_, &pb.re[i], sizeof br_);
+                std::memcpy(&bi_, &pb.im[i], sizeof bi_);
                 // c_a + i c_b, where c = V * conj(P)
-                const float ar = vr[k] * ar_[k] + vi[k] * ai_[k], ai = vi[k] * ar_[k] - vr[k] * ai_[k];
-                const float br = vr[k] * br_[k] + vi[k] * bi_[k], bi = vi[k] * br_[k] - vr[k] * bi_[k];
-                or_[k] = ar - bi;
-                oi[k] = ai + br;
+                const Oct ar = vr * ar_ + vi * ai_, ai = vi * ar_ - vr * ai_;
+                const Oct br = vr * br_ + vi * bi_, bi = vi * br_ - vr * bi_;
+                re[t] = ar - bi;
+                im[t] = ai + br;
+            }
+            unit_butterfly<true>(re[0], im[0], re[1], im[1], re[2], im[2], re[3], im[3]);
+            for (int t = 0; t < 4; ++t) {
+                std::memcpy(&w.re[(4 * m + t) * N + col], &re[t], sizeof re[t]);
+                std::memcpy(&w.im[(4 * m + t) * N + col], &im[t], sizeof im[t]);
             }
         }
     }
-    fft2d_from_reversed(w, out, true, kBandGroups);
+    fft2d_after_first_stage(w, out, true, kBandGroups);
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
     a = find_peak(out.re.data(), norm);
     b = find_peak(out.im.data(), norm);
@@ -227,7 +262,8 @@ void ensure_angle(ProbeCache &c, int k) {
     if (c.ready[k]) return;
     rotate_ridges(c.upright, angle_of(k), c.rotated[k]);
     phase_spectrum(c.rotated[k], c.work);
-    keep_band(c.work, c.spectrum[k]);
+    keep_band(c.work, c.band);
+    spread_band(c.band, c.spectrum[k]);
     c.ready[k] = true;
 }
 
@@ -242,7 +278,8 @@ std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRid
             keep_band(w.view, w.band);
             keep_spectrum(std::move(key), w.band);
         }
-        search_view(w, w.band, probe, v, cands);
+        spread_band(w.band, w.lanes);
+        search_view(w, w.lanes, probe, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;

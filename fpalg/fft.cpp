@@ -82,8 +82,9 @@ template <bool kUnit, bool kInverse>
 // not the arithmetic, are what the correlation search waits for.
 // Only the lane groups set in `groups` (bit g: lanes 8g .. 8g+7) are
 // transformed; the others must be all zero and stay so.
+// From the stage of length `first_len` on (4 for the whole transform).
 template <bool kInverse>
-[[gnu::always_inline]] inline void fft_columns_(float *re, float *im, unsigned groups, bool reversed) {
+[[gnu::always_inline]] inline void fft_columns_(float *re, float *im, unsigned groups, bool reversed, int first_len) {
     constexpr bool inverse = kInverse;
     const Tables &t = tables();
     for (int i = 0; i < N && !reversed; ++i) {
@@ -96,7 +97,7 @@ template <bool kInverse>
     }
     // Multiplying by -i (forward) or +i (inverse): (x, y) -> (sy, -sx) with s = +1 or -1.
     const float s = inverse ? -1.0f : 1.0f;
-    for (int len = 4; len <= N; len <<= 2) {
+    for (int len = first_len; len <= N; len <<= 2) {
         const int q = len / 4, step = N / len;
         for (int start = 0; start < N; start += len)
             for (int k = 0; k < q; ++k) {
@@ -118,11 +119,12 @@ template <bool kInverse>
     }
 }
 
-FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false) {
+FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false,
+                                   int first_len = 4) {
     if (inverse)
-        fft_columns_<true>(re, im, groups, reversed);
+        fft_columns_<true>(re, im, groups, reversed, first_len);
     else
-        fft_columns_<false>(re, im, groups, reversed);
+        fft_columns_<false>(re, im, groups, reversed, first_len);
 }
 
 // In place, in 4 x 4 tiles held in registers: a scalar transpose's strided
@@ -198,6 +200,14 @@ void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
 void fft2d_from_reversed(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
                          unsigned second_pass_groups) {
     fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true);
+    transpose_reversing(in.re.data(), out.re.data(), first_pass_groups, second_pass_groups);
+    transpose_reversing(in.im.data(), out.im.data(), first_pass_groups, second_pass_groups);
+    fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);
+}
+
+void fft2d_after_first_stage(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
+                             unsigned second_pass_groups) {
+    fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true, 16);
     transpose_reversing(in.re.data(), out.re.data(), first_pass_groups, second_pass_groups);
     transpose_reversing(in.im.data(), out.im.data(), first_pass_groups, second_pass_groups);
     fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);

@@ -43,4 +43,29 @@ constexpr int fft_input_row(int i) {
 void fft2d_from_reversed(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
                          unsigned second_pass_groups = kAllGroups);
 
+// fft2d_from_reversed without the first pass's first radix-4 stage, for a
+// caller that has done that stage itself with unit_butterfly while writing
+// the input (rows at fft_input_row, as the stage leaves them).
+void fft2d_after_first_stage(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
+                             unsigned second_pass_groups = kAllGroups);
+
+// The first stage's butterfly (all its twiddles are 1) on four rows x0 ..
+// x3 (those at fft_input_row positions 4m .. 4m + 3), lane by lane exactly
+// as the transform computes it; V is float or a vector of floats.
+template <bool kInverse, class V>
+[[gnu::always_inline]] inline void unit_butterfly(V &r0, V &i0, V &r1, V &i1, V &r2, V &i2, V &r3, V &i3) {
+    const V sr = r0 + r2, si = i0 + i2, tr = r0 - r2, ti = i0 - i2;
+    const V ur = r1 + r3, ui = i1 + i3;
+    // (b - d) times -i (forward) or +i (inverse)
+    const V vr = kInverse ? -(i1 - i3) : i1 - i3, vi = kInverse ? r1 - r3 : -(r1 - r3);
+    r0 = sr + ur;
+    i0 = si + ui;
+    r1 = tr + vr;
+    i1 = ti + vi;
+    r2 = sr - ur;
+    i2 = si - ui;
+    r3 = tr - vr;
+    i3 = ti - vi;
+}
+
 }  // namespace fpalg
