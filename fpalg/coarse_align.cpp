@@ -216,13 +216,13 @@ FPALG_SIMD_CLONES void correlate_pair(const LaneSpectrum &v, const LaneSpectrum 
         }
         for (int slot = 0; slot < kSlots; ++slot) {
             const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
-            Oct re[4], im[4];
-            for (int t = 0; t < 4; ++t) {
-                if (at[t] < 0) {
-                    re[t] = im[t] = Oct{};
-                    continue;
+            // c_a + i c_b, where c = V * conj(P), at LaneSpectrum row `at`
+            const auto product = [&](int at, Oct &re, Oct &im) {
+                if (at < 0) {
+                    re = im = Oct{};
+                    return;
                 }
-                const int i = at[t] + lane;
+                const int i = at + lane;
                 Oct vr, vi, ar_, ai_, br_, bi_;
                 std::memcpy(&vr, &v.re[i], sizeof vr);
                 std::memcpy(&vi, &v.im[i], sizeof vi);
@@ -230,17 +230,26 @@ FPALG_SIMD_CLONES void correlate_pair(const LaneSpectrum &v, const LaneSpectrum 
                 std::memcpy(&ai_, &pa.im[i], sizeof ai_);
                 std::memcpy(&br_, &pb.re[i], sizeof br_);
                 std::memcpy(&bi_, &pb.im[i], sizeof bi_);
-                // c_a + i c_b, where c = V * conj(P)
                 const Oct ar = vr * ar_ + vi * ai_, ai = vi * ar_ - vr * ai_;
                 const Oct br = vr * br_ + vi * bi_, bi = vi * br_ - vr * bi_;
-                re[t] = ar - bi;
-                im[t] = ai + br;
-            }
-            unit_butterfly<true>(re[0], im[0], re[1], im[1], re[2], im[2], re[3], im[3]);
-            for (int t = 0; t < 4; ++t) {
-                std::memcpy(&w.re[(4 * m + t) * N + col], &re[t], sizeof re[t]);
-                std::memcpy(&w.im[(4 * m + t) * N + col], &im[t], sizeof im[t]);
-            }
+                re = ar - bi;
+                im = ai + br;
+            };
+            Oct r0, i0, r1, i1, r2, i2, r3, i3;
+            product(at[0], r0, i0);
+            product(at[1], r1, i1);
+            product(at[2], r2, i2);
+            product(at[3], r3, i3);
+            unit_butterfly<true>(r0, i0, r1, i1, r2, i2, r3, i3);
+            float *re = &w.re[4 * m * N + col], *im = &w.im[4 * m * N + col];
+            std::memcpy(re, &r0, sizeof r0);
+            std::memcpy(im, &i0, sizeof i0);
+            std::memcpy(re + N, &r1, sizeof r1);
+            std::memcpy(im + N, &i1, sizeof i1);
+            std::memcpy(re + 2 * N, &r2, sizeof r2);
+            std::memcpy(im + 2 * N, &i2, sizeof i2);
+            std::memcpy(re + 3 * N, &r3, sizeof r3);
+            std::memcpy(im + 3 * N, &i3, sizeof i3);
         }
     }
     fft2d_after_first_stage(w, out, true, kBandGroups);
