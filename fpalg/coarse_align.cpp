@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -85,6 +86,24 @@ using Oct = float __attribute__((vector_size(8 * sizeof(float))));
     return m[0];
 }
 
+// The first of v[0 .. n) (n >= 8) equal to t, or n: eight at a time, the
+// last eight overlapping the ones before (which held no match).
+using Lanes = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
+using Quads = std::uint64_t __attribute__((vector_size(4 * sizeof(std::uint64_t))));
+[[gnu::always_inline]] inline int first_equal(const float *v, int n, float t) {
+    for (int x = 0;; x += 8) {
+        const int at = x + 8 < n ? x : n - 8;
+        Oct c;
+        std::memcpy(&c, v + at, sizeof c);
+        const Lanes eq = c == t;
+        const Quads any = reinterpret_cast<Quads>(eq);
+        if ((any[0] | any[1] | any[2] | any[3]) != 0)
+            for (int l = 0; l < 8; ++l)
+                if (eq[l]) return at + l;
+        if (at == n - 8) return n;
+    }
+}
+
 FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
     Peak best{-1.0f, 0, 0};
     constexpr int kReach = H - params::kMinOverlapHalfPx;
@@ -97,10 +116,8 @@ FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
         if (top <= best.height) continue;
         // The first position holding the row's largest value is where the
         // scan in dx order would have stopped moving.
-        int dx = -kReach;
-        while (dx < 0 && row[N + dx] != top) ++dx;
-        if (dx == 0)
-            while (dx <= kReach && row[dx] != top) ++dx;
+        int dx = first_equal(row + N - kReach, kReach, top);
+        dx = dx < kReach ? dx - kReach : first_equal(row, kReach + 1, top);
         if (dx > kReach) continue;  // only if the surface held a NaN, which it cannot
         best = {row[(dx + N) % N], dy, dx};
     }
