@@ -37,8 +37,8 @@ constexpr unsigned kBandGroups = groups_where(row_in_band);
 static_assert(kBandGroups == ((1u << kLowLaneGroups) - 1) + (0x100u - (1u << (8 - kHighLaneGroups))));
 
 // Where a transform's input is written row by row (fft_input_row): a
-// rotation's image, and the products of two spectra after the first stage
-// of the inverse transform. The latter's lanes outside kBandGroups are
+// rotation's image, and the products of two spectra after the first two
+// stages of the inverse transform. The latter's lanes outside kBandGroups are
 // never written nor read (the transform leaves them out).
 struct Scratch {
     Spectrum input, products;
@@ -216,60 +216,55 @@ void spread_band(const BandSpectrum &band, LaneSpectrum &out) {
 }
 
 // The products V * conj(P) of both probes, as c_a + i c_b, go straight into
-// the first radix-4 stage of the inverse transform: that stage combines the
-// rows at fft_input_row positions 4m .. 4m + 3, so the products are never
-// stored nor cleared around the band. A row outside the band is zero.
-// Outside the band within a band row, a LaneSpectrum holds +0, so the
-// products there are +0 too, as the transform's input always held.
+// the first two radix-4 stages of the inverse transform, which combine the
+// rows at fft_input_row positions 16b .. 16b + 15 among themselves: the
+// products are never stored nor cleared around the band. A row outside the
+// band is zero. Outside the band within a band row, a LaneSpectrum holds
+// +0, so the products there are +0 too, as the transform's input always
+// held.
 FPALG_SIMD_CLONES void correlate_pair(const LaneSpectrum &v, const LaneSpectrum &pa, const LaneSpectrum &pb,
                                       Spectrum &out, Peak &a, Peak &b) {
     Spectrum &w = scratch().products;
     constexpr int kSlots = kBandLanes / 8;
-    for (int m = 0; m < N / 4; ++m) {
-        int at[4];  // the four rows' LaneSpectrum row, or -1 outside the band
-        for (int t = 0; t < 4; ++t) {
-            const int u = fft_input_row(4 * m + t);
-            at[t] = row_in_band(u) ? (signed_bin(u) + params::kPocBandHigh) * kBandLanes : -1;
+    const Stage16 &twiddles = stage16_twiddles(true);
+    for (int base = 0; base < N; base += 16) {
+        int at[16];  // the rows' LaneSpectrum row, or -1 outside the band
+        for (int q = 0; q < 16; ++q) {
+            const int u = fft_input_row(base + q);
+            at[q] = row_in_band(u) ? (signed_bin(u) + params::kPocBandHigh) * kBandLanes : -1;
         }
         for (int slot = 0; slot < kSlots; ++slot) {
             const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
-            // c_a + i c_b, where c = V * conj(P), at LaneSpectrum row `at`
-            const auto product = [&](int at, Oct &re, Oct &im) {
-                if (at < 0) {
-                    re = im = Oct{};
-                    return;
+            FftLanes re[16], im[16];
+#pragma GCC unroll 16
+            for (int q = 0; q < 16; ++q) {
+                if (at[q] < 0) {
+                    re[q] = im[q] = FftLanes{};
+                    continue;
                 }
-                const int i = at + lane;
-                Oct vr, vi, ar_, ai_, br_, bi_;
+                const int i = at[q] + lane;
+                FftLanes vr, vi, ar_, ai_, br_, bi_;
                 std::memcpy(&vr, &v.re[i], sizeof vr);
                 std::memcpy(&vi, &v.im[i], sizeof vi);
                 std::memcpy(&ar_, &pa.re[i], sizeof ar_);
                 std::memcpy(&ai_, &pa.im[i], sizeof ai_);
                 std::memcpy(&br_, &pb.re[i], sizeof br_);
                 std::memcpy(&bi_, &pb.im[i], sizeof bi_);
-                const Oct ar = vr * ar_ + vi * ai_, ai = vi * ar_ - vr * ai_;
-                const Oct br = vr * br_ + vi * bi_, bi = vi * br_ - vr * bi_;
-                re = ar - bi;
-                im = ai + br;
-            };
-            Oct r0, i0, r1, i1, r2, i2, r3, i3;
-            product(at[0], r0, i0);
-            product(at[1], r1, i1);
-            product(at[2], r2, i2);
-            product(at[3], r3, i3);
-            unit_butterfly<true>(r0, i0, r1, i1, r2, i2, r3, i3);
-            float *re = &w.re[4 * m * N + col], *im = &w.im[4 * m * N + col];
-            std::memcpy(re, &r0, sizeof r0);
-            std::memcpy(im, &i0, sizeof i0);
-            std::memcpy(re + N, &r1, sizeof r1);
-            std::memcpy(im + N, &i1, sizeof i1);
-            std::memcpy(re + 2 * N, &r2, sizeof r2);
-            std::memcpy(im + 2 * N, &i2, sizeof i2);
-            std::memcpy(re + 3 * N, &r3, sizeof r3);
-            std::memcpy(im + 3 * N, &i3, sizeof i3);
+                // c_a + i c_b, where c = V * conj(P)
+                const FftLanes ar = vr * ar_ + vi * ai_, ai = vi * ar_ - vr * ai_;
+                const FftLanes br = vr * br_ + vi * bi_, bi = vi * br_ - vr * bi_;
+                re[q] = ar - bi;
+                im[q] = ai + br;
+            }
+            first_two_stages<true>(re, im, twiddles);
+#pragma GCC unroll 16
+            for (int q = 0; q < 16; ++q) {
+                std::memcpy(&w.re[(base + q) * N + col], &re[q], sizeof re[q]);
+                std::memcpy(&w.im[(base + q) * N + col], &im[q], sizeof im[q]);
+            }
         }
     }
-    fft2d_after_first_stage(w, out, true, kBandGroups);
+    fft2d_from_stage(w, out, true, 64, kBandGroups);
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
     a = find_peak(out.re.data(), norm);
     b = find_peak(out.im.data(), norm);

@@ -41,6 +41,22 @@ const Tables &tables() {
     return t;
 }
 
+struct Stage16Tables {
+    Stage16 forward, inverse;
+    Stage16Tables() {
+        const Tables &t = tables();
+        for (int k = 1; k < 4; ++k) {
+            const int e1 = k * (N / 16), e2 = 2 * k * (N / 16), e3 = 3 * k * (N / 16);
+            // As fft_columns_ makes them: the sine times s = +1 or -1.
+            for (const float s : {1.0f, -1.0f}) {
+                float *w = (s > 0 ? forward : inverse).w[k];
+                w[0] = t.cos_[e1], w[1] = s * t.sin_[e1], w[2] = t.cos_[e2];
+                w[3] = s * t.sin_[e2], w[4] = t.cos_[e3], w[5] = s * t.sin_[e3];
+            }
+        }
+    }
+};
+
 // One radix-4 butterfly on eight lanes from j0. With kUnit the twiddles
 // are 1 + 0i: multiplying by them changes nothing but the sign of a zero,
 // which no sum or product that is not zero depends on, so it is skipped.
@@ -75,45 +91,21 @@ template <bool kUnit, bool kInverse>
     }
 }
 
-// butterflies() on eight lanes held in registers: the same operations on
-// each lane.
-using Oct = float __attribute__((vector_size(kGroup * sizeof(float))));
-
-template <bool kUnit, bool kInverse>
-[[gnu::always_inline]] inline void butterfly(Oct &r0, Oct &i0, Oct &r1, Oct &i1, Oct &r2, Oct &i2, Oct &r3, Oct &i3,
-                                             const float *w) {
-    if (!kUnit) {
-        const Oct br = r1 * w[0] - i1 * w[1], bi = r1 * w[1] + i1 * w[0];
-        const Oct cr = r2 * w[2] - i2 * w[3], ci = r2 * w[3] + i2 * w[2];
-        const Oct dr = r3 * w[4] - i3 * w[5], di = r3 * w[5] + i3 * w[4];
-        r1 = br, i1 = bi, r2 = cr, i2 = ci, r3 = dr, i3 = di;
-    }
-    unit_butterfly<kInverse>(r0, i0, r1, i1, r2, i2, r3, i3);
-}
-
 // The stages of length 4 and 16 on the 16 rows from `base`, eight lanes
-// from j0, in registers: one pass over the data instead of two. Stage 4's
-// twiddles are all 1 (kUnit), stage 16's those of k = 0 too; `w16` holds
-// its twiddles for k = 1 .. 3.
+// from j0.
 template <bool kInverse>
-[[gnu::always_inline]] inline void first_two_stages(float *re, float *im, int base, int j0, const float (*w16)[6]) {
-    Oct r[16], i[16];
+[[gnu::always_inline]] inline void first_two_stages(float *re, float *im, int base, int j0, const Stage16 &w) {
+    FftLanes r[16], i[16];
 #pragma GCC unroll 16
     for (int q = 0; q < 16; ++q) {
-        std::memcpy(&r[q], re + (base + q) * N + j0, sizeof(Oct));
-        std::memcpy(&i[q], im + (base + q) * N + j0, sizeof(Oct));
+        std::memcpy(&r[q], re + (base + q) * N + j0, sizeof(FftLanes));
+        std::memcpy(&i[q], im + (base + q) * N + j0, sizeof(FftLanes));
     }
-#pragma GCC unroll 4
-    for (int m = 0; m < 16; m += 4)
-        butterfly<true, kInverse>(r[m], i[m], r[m + 1], i[m + 1], r[m + 2], i[m + 2], r[m + 3], i[m + 3], nullptr);
-    butterfly<true, kInverse>(r[0], i[0], r[4], i[4], r[8], i[8], r[12], i[12], nullptr);
-#pragma GCC unroll 3
-    for (int k = 1; k < 4; ++k)
-        butterfly<false, kInverse>(r[k], i[k], r[k + 4], i[k + 4], r[k + 8], i[k + 8], r[k + 12], i[k + 12], w16[k]);
+    first_two_stages<kInverse>(r, i, w);
 #pragma GCC unroll 16
     for (int q = 0; q < 16; ++q) {
-        std::memcpy(re + (base + q) * N + j0, &r[q], sizeof(Oct));
-        std::memcpy(im + (base + q) * N + j0, &i[q], sizeof(Oct));
+        std::memcpy(re + (base + q) * N + j0, &r[q], sizeof(FftLanes));
+        std::memcpy(im + (base + q) * N + j0, &i[q], sizeof(FftLanes));
     }
 }
 
@@ -141,16 +133,11 @@ template <bool kInverse>
     const float s = inverse ? -1.0f : 1.0f;
     int len = first_len;
     if (len == 4 && t.unit) {
-        float w16[4][6];
-        for (int k = 1; k < 4; ++k) {
-            const int e1 = k * (N / 16), e2 = 2 * k * (N / 16), e3 = 3 * k * (N / 16);
-            const float w[6] = {t.cos_[e1], s * t.sin_[e1], t.cos_[e2], s * t.sin_[e2], t.cos_[e3], s * t.sin_[e3]};
-            std::memcpy(w16[k], w, sizeof w);
-        }
+        const Stage16 &w16 = stage16_twiddles(inverse);
         for (int base = 0; base < N; base += 16)
             for (int g = 0; g < N / kGroup; ++g)
                 if ((groups >> g) & 1u) first_two_stages<kInverse>(re, im, base, g * kGroup, w16);
-        len = 64;
+        len = 64;  // N, the last stage
     }
     for (; len <= N; len <<= 2) {
         const int q = len / 4, step = N / len;
@@ -260,9 +247,14 @@ void fft2d_from_reversed(Spectrum &in, Spectrum &out, bool inverse, unsigned fir
     fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);
 }
 
-void fft2d_after_first_stage(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
-                             unsigned second_pass_groups) {
-    fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true, 16);
+const Stage16 &stage16_twiddles(bool inverse) {
+    static const Stage16Tables t;
+    return inverse ? t.inverse : t.forward;
+}
+
+void fft2d_from_stage(Spectrum &in, Spectrum &out, bool inverse, int first_len, unsigned first_pass_groups,
+                      unsigned second_pass_groups) {
+    fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true, first_len);
     transpose_reversing(in.re.data(), out.re.data(), first_pass_groups, second_pass_groups);
     transpose_reversing(in.im.data(), out.im.data(), first_pass_groups, second_pass_groups);
     fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);
