@@ -209,23 +209,51 @@ FPALG_SIMD_CLONES void transpose(float *a) {
     }
 }
 
+constexpr FftLanes kZero{};
+
+// The 8 x 8 tile at `p` (rows N apart), transposed in registers: pairs of
+// rows interleaved, then pairs of pairs, then the halves of four rows.
+struct Tile8 {
+    FftLanes r[8];
+    explicit Tile8(const float *p) {
+        FftLanes a[8], t[8], u[8];
+        for (int k = 0; k < 8; ++k) std::memcpy(&a[k], p + k * N, sizeof a[k]);
+        for (int k = 0; k < 8; k += 2) {
+            t[k] = __builtin_shufflevector(a[k], a[k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+            t[k + 1] = __builtin_shufflevector(a[k], a[k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+        }
+        for (int k = 0; k < 8; k += 4)
+            for (int h = 0; h < 2; ++h) {
+                u[k + 2 * h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+                u[k + 2 * h + 1] = __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+            }
+        // u[k] (k < 4) holds columns k and k + 4 of rows 0 .. 3, u[k + 4] of rows 4 .. 7.
+        for (int k = 0; k < 4; ++k) {
+            r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+        }
+    }
+};
+
 // Out of place: row fft_input_row(j) of `out` is column j of `in`, ready
-// for the second pass without its digit reversal. Column j0 + k of a tile
-// lands 16 k rows below row fft_input_row(j0). Columns of `in` outside
-// `in_groups` are zero (the first pass's contract), so their rows are
-// written without reading them; rows of `in` outside `out_groups` become
-// lanes the second pass leaves out, and are not written at all.
+// for the second pass without its digit reversal. Column j0 + k of an
+// 8 x 8 tile lands 16 (k % 4) + 4 (k / 4) rows below row fft_input_row(j0).
+// Columns of `in` outside `in_groups` are zero (the first pass's
+// contract), so their rows are written without reading them; rows of `in`
+// outside `out_groups` become lanes the second pass leaves out, and are
+// not written at all.
 FPALG_SIMD_CLONES void transpose_reversing(const float *in, float *out, unsigned in_groups, unsigned out_groups) {
-    for (int ty = 0; ty < N; ty += 4) {
+    static_assert(fft_input_row(5) == fft_input_row(0) + 16 + 4 && kGroup == 8);
+    for (int ty = 0; ty < N; ty += kGroup) {
         if (!((out_groups >> (ty / kGroup)) & 1u)) continue;
-        for (int tx = 0; tx < N; tx += 4) {
+        for (int tx = 0; tx < N; tx += kGroup) {
             float *to = out + fft_input_row(tx) * N + ty;
             if (!((in_groups >> (tx / kGroup)) & 1u)) {
-                for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, Quad{});
+                for (int k = 0; k < kGroup; ++k) std::memcpy(to + (16 * (k % 4) + 4 * (k / 4)) * N, &kZero, sizeof kZero);
                 continue;
             }
-            const Tile t(in + ty * N + tx);
-            for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, t.r[k]);
+            const Tile8 t(in + ty * N + tx);
+            for (int k = 0; k < kGroup; ++k) std::memcpy(to + (16 * (k % 4) + 4 * (k / 4)) * N, &t.r[k], sizeof t.r[k]);
         }
     }
 }
