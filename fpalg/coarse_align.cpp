@@ -104,22 +104,29 @@ using Quads = std::uint64_t __attribute__((vector_size(4 * sizeof(std::uint64_t)
     }
 }
 
+// The scan in dy order, then dx, that keeps a position only when it beats
+// the best so far ends on the first position, in that order, holding the
+// largest value (if that beats the starting -1): the first row whose
+// largest value that is, and there the first column holding it. So the
+// rows' largest values are found first, without a branch on each.
 FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
-    Peak best{-1.0f, 0, 0};
     constexpr int kReach = H - params::kMinOverlapHalfPx;
-    for (int dy = -kReach; dy <= kReach; ++dy) {
-        // Negative shifts wrap to the end of the row. A row is only scanned
-        // for the position when it beats the best so far; the first
-        // position in dx order wins among equal values.
-        const float *row = surface + ((dy + N) % N) * N;
-        const float top = row_max(row, kReach);
-        if (top <= best.height) continue;
-        // The first position holding the row's largest value is where the
-        // scan in dx order would have stopped moving.
+    constexpr int kRows = 2 * kReach + 1;
+    float tops[kRows];
+    // Negative shifts wrap to the end of the surface and of each row.
+    const auto row_of = [surface](int dy) { return surface + ((dy + N) % N) * N; };
+    for (int r = 0; r < kRows; ++r) tops[r] = row_max(row_of(r - kReach), kReach);
+    float top = -1.0f;
+    for (int r = 0; r < kRows; ++r) top = tops[r] > top ? tops[r] : top;
+    Peak best{-1.0f, 0, 0};
+    int r = 0;
+    while (r < kRows && !(tops[r] == top && top > -1.0f)) ++r;
+    if (r < kRows) {
+        const int dy = r - kReach;
+        const float *row = row_of(dy);
         int dx = first_equal(row + N - kReach, kReach, top);
         dx = dx < kReach ? dx - kReach : first_equal(row, kReach + 1, top);
-        if (dx > kReach) continue;  // only if the surface held a NaN, which it cannot
-        best = {row[(dx + N) % N], dy, dx};
+        if (dx <= kReach) best = {row[(dx + N) % N], dy, dx};  // else only if the surface held a NaN, which it cannot
     }
     best.height /= norm;
     best.dy *= 2;
