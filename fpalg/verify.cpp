@@ -156,7 +156,7 @@ struct Partial {
 // ever sum non-negative terms, where a zero term is the same.
 template <int S, bool kTail>
 [[gnu::always_inline]] inline void correlate_step(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq,
-                                                  int vi, const int *pi, Partial *acc, Lanes tail) {
+                                                  int vi, const int *pi, Partial *acc, const Lanes &tail) {
     Oct a, a2;
     Lanes ma0;
     std::memcpy(&a, &vq.value[vi], sizeof a);
