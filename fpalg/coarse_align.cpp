@@ -223,55 +223,84 @@ void spread_band(const BandSpectrum &band, LaneSpectrum &out) {
 }
 
 // The products V * conj(P) of both probes, as c_a + i c_b, go straight into
-// the first two radix-4 stages of the inverse transform, which combine the
-// rows at fft_input_row positions 16b .. 16b + 15 among themselves: the
-// products are never stored nor cleared around the band. A row outside the
-// band is zero. Outside the band within a band row, a LaneSpectrum holds
-// +0, so the products there are +0 too, as the transform's input always
-// held.
+// the first radix-4 stages of the inverse transform, which combine the rows
+// at fft_input_row positions 4m .. 4m + 3 (the stage of length 4) or 16b ..
+// 16b + 15 (those of length 4 and 16) among themselves: the products are
+// never stored nor cleared around the band. Both stages at once only with
+// the registers to hold them (wide_registers). A row outside the band is
+// zero. Outside the band within a band row, a LaneSpectrum holds +0, so the
+// products there are +0 too, as the transform's input always held.
 FPALG_SIMD_CLONES void correlate_pair(const LaneSpectrum &v, const LaneSpectrum &pa, const LaneSpectrum &pb,
                                       Spectrum &out, Peak &a, Peak &b) {
     Spectrum &w = scratch().products;
     constexpr int kSlots = kBandLanes / 8;
-    const Stage16 &twiddles = stage16_twiddles(true);
-    for (int base = 0; base < N; base += 16) {
-        int at[16];  // the rows' LaneSpectrum row, or -1 outside the band
-        for (int q = 0; q < 16; ++q) {
+    // The rows' LaneSpectrum rows from fft_input_row position `base`, or -1 outside the band.
+    const auto band_rows = [](int base, int n, int *at) {
+        for (int q = 0; q < n; ++q) {
             const int u = fft_input_row(base + q);
             at[q] = row_in_band(u) ? (signed_bin(u) + params::kPocBandHigh) * kBandLanes : -1;
         }
-        for (int slot = 0; slot < kSlots; ++slot) {
-            const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
-            FftLanes re[16], im[16];
+    };
+    // c_a + i c_b, where c = V * conj(P), on eight lanes at LaneSpectrum index i
+    const auto product = [&](int i, FftLanes &re, FftLanes &im) {
+        FftLanes vr, vi, ar_, ai_, br_, bi_;
+        std::memcpy(&vr, &v.re[i], sizeof vr);
+        std::memcpy(&vi, &v.im[i], sizeof vi);
+        std::memcpy(&ar_, &pa.re[i], sizeof ar_);
+        std::memcpy(&ai_, &pa.im[i], sizeof ai_);
+        std::memcpy(&br_, &pb.re[i], sizeof br_);
+        std::memcpy(&bi_, &pb.im[i], sizeof bi_);
+        const FftLanes ar = vr * ar_ + vi * ai_, ai = vi * ar_ - vr * ai_;
+        const FftLanes br = vr * br_ + vi * bi_, bi = vi * br_ - vr * bi_;
+        re = ar - bi;
+        im = ai + br;
+    };
+    const auto store = [&](int row, int col, const FftLanes &re, const FftLanes &im) {
+        std::memcpy(&w.re[row * N + col], &re, sizeof re);
+        std::memcpy(&w.im[row * N + col], &im, sizeof im);
+    };
+    if (wide_registers()) {
+        const Stage16 &twiddles = stage16_twiddles(true);
+        for (int base = 0; base < N; base += 16) {
+            int at[16];
+            band_rows(base, 16, at);
+            for (int slot = 0; slot < kSlots; ++slot) {
+                const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
+                FftLanes re[16], im[16];
 #pragma GCC unroll 16
-            for (int q = 0; q < 16; ++q) {
-                if (at[q] < 0) {
-                    re[q] = im[q] = FftLanes{};
-                    continue;
+                for (int q = 0; q < 16; ++q) {
+                    if (at[q] < 0)
+                        re[q] = im[q] = FftLanes{};
+                    else
+                        product(at[q] + lane, re[q], im[q]);
                 }
-                const int i = at[q] + lane;
-                FftLanes vr, vi, ar_, ai_, br_, bi_;
-                std::memcpy(&vr, &v.re[i], sizeof vr);
-                std::memcpy(&vi, &v.im[i], sizeof vi);
-                std::memcpy(&ar_, &pa.re[i], sizeof ar_);
-                std::memcpy(&ai_, &pa.im[i], sizeof ai_);
-                std::memcpy(&br_, &pb.re[i], sizeof br_);
-                std::memcpy(&bi_, &pb.im[i], sizeof bi_);
-                // c_a + i c_b, where c = V * conj(P)
-                const FftLanes ar = vr * ar_ + vi * ai_, ai = vi * ar_ - vr * ai_;
-                const FftLanes br = vr * br_ + vi * bi_, bi = vi * br_ - vr * bi_;
-                re[q] = ar - bi;
-                im[q] = ai + br;
-            }
-            first_two_stages<true>(re, im, twiddles);
+                first_two_stages<true>(re, im, twiddles);
 #pragma GCC unroll 16
-            for (int q = 0; q < 16; ++q) {
-                std::memcpy(&w.re[(base + q) * N + col], &re[q], sizeof re[q]);
-                std::memcpy(&w.im[(base + q) * N + col], &im[q], sizeof im[q]);
+                for (int q = 0; q < 16; ++q) store(base + q, col, re[q], im[q]);
             }
         }
+        fft2d_from_stage(w, out, true, 64, kBandGroups);
+    } else {
+        for (int base = 0; base < N; base += 4) {
+            int at[4];
+            band_rows(base, 4, at);
+            for (int slot = 0; slot < kSlots; ++slot) {
+                const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
+                FftLanes re[4], im[4];
+#pragma GCC unroll 4
+                for (int q = 0; q < 4; ++q) {
+                    if (at[q] < 0)
+                        re[q] = im[q] = FftLanes{};
+                    else
+                        product(at[q] + lane, re[q], im[q]);
+                }
+                unit_butterfly<true>(re[0], im[0], re[1], im[1], re[2], im[2], re[3], im[3]);
+#pragma GCC unroll 4
+                for (int q = 0; q < 4; ++q) store(base + q, col, re[q], im[q]);
+            }
+        }
+        fft2d_from_stage(w, out, true, 16, kBandGroups);
     }
-    fft2d_from_stage(w, out, true, 64, kBandGroups);
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
     a = find_peak(out.re.data(), norm);
     b = find_peak(out.im.data(), norm);

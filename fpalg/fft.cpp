@@ -132,7 +132,7 @@ template <bool kInverse>
     // Multiplying by -i (forward) or +i (inverse): (x, y) -> (sy, -sx) with s = +1 or -1.
     const float s = inverse ? -1.0f : 1.0f;
     int len = first_len;
-    if (len == 4 && t.unit) {
+    if (len == 4 && t.unit && wide_registers()) {
         const Stage16 &w16 = stage16_twiddles(inverse);
         for (int base = 0; base < N; base += 16)
             for (int g = 0; g < N / kGroup; ++g)

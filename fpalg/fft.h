@@ -91,7 +91,8 @@ struct Stage16 {
 const Stage16 &stage16_twiddles(bool inverse);
 
 // Eight lanes of the stages of length 4 and 16 on 16 rows in registers
-// (those at positions 16b .. 16b + 15): one pass over the data for two.
+// (those at positions 16b .. 16b + 15): one pass over the data for two,
+// where wide_registers() says they fit.
 using FftLanes = float __attribute__((vector_size(8 * sizeof(float))));
 template <bool kInverse>
 [[gnu::always_inline]] inline void first_two_stages(FftLanes (&r)[16], FftLanes (&i)[16], const Stage16 &t) {
