@@ -62,10 +62,10 @@ inline Peak peak_near(const RidgeView &v, ProbeCache &pc, int k, float dy, float
     auto w = std::make_unique<CoarseWork>();
     ensure_angle(pc, k);
     phase_spectrum(v, w->view);
-    auto band = std::make_unique<BandSpectrum>();
-    keep_band(w->view, *band);
+    keep_band(w->view, w->band);
+    spread_band(w->band, w->lanes);
     Peak a, b;
-    correlate_pair(*band, pc.spectrum[k], pc.spectrum[k], w->work, a, b);
+    correlate_pair(w->lanes, pc.spectrum[k], pc.spectrum[k], w->work, a, b);
     constexpr int N = params::kFftSide;
     const int cy = static_cast<int>(std::lround(dy / 2)), cx = static_cast<int>(std::lround(dx / 2));
     Peak best{-1.0f, 0, 0};
@@ -86,16 +86,16 @@ inline void write_surfaces(std::FILE *out, std::size_t finger, std::size_t probe
     auto pc = std::make_unique<ProbeCache>();
     prepare_probe(*pc, probe.views[0]);
     auto w = std::make_unique<CoarseWork>();
-    auto band = std::make_unique<BandSpectrum>();
     for (int v = 0; v < stored.view_count; ++v) {
         auto rv = std::make_unique<RidgeView>();
         decode_ridges(stored.views[v], *rv);
         phase_spectrum(*rv, w->view);
-        keep_band(w->view, *band);
+        keep_band(w->view, w->band);
+        spread_band(w->band, w->lanes);
         for (int k = 0; k < params::kAngleCount; ++k) {
             ensure_angle(*pc, k);
             Peak a, b;
-            correlate_pair(*band, pc->spectrum[k], pc->spectrum[k], w->work, a, b);
+            correlate_pair(w->lanes, pc->spectrum[k], pc->spectrum[k], w->work, a, b);
             std::fprintf(out, "S,%zu,%zu,%d,%d,%.4f,%d,%d\n", finger, probe_index, v, angle_of(k), a.height, a.dy,
                          a.dx);
         }

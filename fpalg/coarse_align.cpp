@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -32,11 +33,13 @@ constexpr unsigned groups_where(bool (*used)(int)) {
 constexpr bool image_column(int x) { return x >= kPad && x < kPad + H; }
 constexpr unsigned kImageGroups = groups_where(image_column);
 constexpr unsigned kBandGroups = groups_where(row_in_band);
+// A LaneSpectrum holds exactly these lane groups.
+static_assert(kBandGroups == ((1u << kLowLaneGroups) - 1) + (0x100u - (1u << (8 - kHighLaneGroups))));
 
 // Where a transform's input is written row by row (fft_input_row): a
-// rotation's image, and the products of two spectra. The latter's lanes
-// outside kBandGroups are never written (the transform leaves them out),
-// so they stay zero.
+// rotation's image, and the products of two spectra after the first two
+// stages of the inverse transform. The latter's lanes outside kBandGroups are
+// never written nor read (the transform leaves them out).
 struct Scratch {
     Spectrum input, products;
 };
@@ -83,24 +86,47 @@ using Oct = float __attribute__((vector_size(8 * sizeof(float))));
     return m[0];
 }
 
+// The first of v[0 .. n) (n >= 8) equal to t, or n: eight at a time, the
+// last eight overlapping the ones before (which held no match).
+using Lanes = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
+using Quads = std::uint64_t __attribute__((vector_size(4 * sizeof(std::uint64_t))));
+[[gnu::always_inline]] inline int first_equal(const float *v, int n, float t) {
+    for (int x = 0;; x += 8) {
+        const int at = x + 8 < n ? x : n - 8;
+        Oct c;
+        std::memcpy(&c, v + at, sizeof c);
+        const Lanes eq = c == t;
+        const Quads any = reinterpret_cast<Quads>(eq);
+        if ((any[0] | any[1] | any[2] | any[3]) != 0)
+            for (int l = 0; l < 8; ++l)
+                if (eq[l]) return at + l;
+        if (at == n - 8) return n;
+    }
+}
+
+// The scan in dy order, then dx, that keeps a position only when it beats
+// the best so far ends on the first position, in that order, holding the
+// largest value (if that beats the starting -1): the first row whose
+// largest value that is, and there the first column holding it. So the
+// rows' largest values are found first, without a branch on each.
 FPALG_SIMD_CLONES Peak find_peak(const float *surface, float norm) {
-    Peak best{-1.0f, 0, 0};
     constexpr int kReach = H - params::kMinOverlapHalfPx;
-    for (int dy = -kReach; dy <= kReach; ++dy) {
-        // Negative shifts wrap to the end of the row. A row is only scanned
-        // for the position when it beats the best so far; the first
-        // position in dx order wins among equal values.
-        const float *row = surface + ((dy + N) % N) * N;
-        const float top = row_max(row, kReach);
-        if (top <= best.height) continue;
-        // The first position holding the row's largest value is where the
-        // scan in dx order would have stopped moving.
-        int dx = -kReach;
-        while (dx < 0 && row[N + dx] != top) ++dx;
-        if (dx == 0)
-            while (dx <= kReach && row[dx] != top) ++dx;
-        if (dx > kReach) continue;  // only if the surface held a NaN, which it cannot
-        best = {row[(dx + N) % N], dy, dx};
+    constexpr int kRows = 2 * kReach + 1;
+    float tops[kRows];
+    // Negative shifts wrap to the end of the surface and of each row.
+    const auto row_of = [surface](int dy) { return surface + ((dy + N) % N) * N; };
+    for (int r = 0; r < kRows; ++r) tops[r] = row_max(row_of(r - kReach), kReach);
+    float top = -1.0f;
+    for (int r = 0; r < kRows; ++r) top = tops[r] > top ? tops[r] : top;
+    Peak best{-1.0f, 0, 0};
+    int r = 0;
+    while (r < kRows && !(tops[r] == top && top > -1.0f)) ++r;
+    if (r < kRows) {
+        const int dy = r - kReach;
+        const float *row = row_of(dy);
+        int dx = first_equal(row + N - kReach, kReach, top);
+        dx = dx < kReach ? dx - kReach : first_equal(row, kReach + 1, top);
+        if (dx <= kReach) best = {row[(dx + N) % N], dy, dx};  // else only if the surface held a NaN, which it cannot
     }
     best.height /= norm;
     best.dy *= 2;
@@ -116,7 +142,7 @@ bool same_view(const View &a, const View &b) { return a.level == b.level && a.ma
 // angles on either side of the best of those. The correlation peak falls off
 // slowly enough with a rotation error of one or two steps that the best
 // coarse angle lies next to the true one; this saves half the transforms.
-void search_view(CoarseWork &w, const BandSpectrum &view, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
+void search_view(CoarseWork &w, const LaneSpectrum &view, ProbeCache &probe, int v, std::vector<Candidate> &cands) {
     // Rotations a and b (b may be a again) on this view, in one transform.
     const auto try_pair = [&](int a, int b) {
         ensure_angle(probe, a);
@@ -176,39 +202,105 @@ FPALG_SIMD_CLONES void phase_spectrum(const RidgeView &r, Spectrum &out) {
         }
 }
 
-FPALG_SIMD_CLONES void correlate_pair(const BandSpectrum &v, const BandSpectrum &pa, const BandSpectrum &pb,
-                                      Spectrum &out, Peak &a, Peak &b) {
-    Spectrum &w = scratch().products;
-    // Outside the band every product is zero: clear what the last
-    // transform left, in whole vectors (a fill call per row costs more
-    // than the stores), then write the band over it.
-    const Oct zero{};
-    for (int i = 0; i < N * N; i += 8)
-        if ((kBandGroups >> (i % N / 8)) & 1u) {
-            std::memcpy(&w.re[i], &zero, sizeof zero);
-            std::memcpy(&w.im[i], &zero, sizeof zero);
+void spread_band(const BandSpectrum &band, LaneSpectrum &out) {
+    out.re.fill(0.0f);
+    out.im.fill(0.0f);
+    for (int k = 0; k < kBandRows; ++k) {
+        const BandRow &r = kBand.rows[k];
+        float *re = &out.re[k * kBandLanes], *im = &out.im[k * kBandLanes];
+        for (int v = 0; v <= r.reach; ++v) {
+            re[v] = band.re[r.offset + v];
+            im[v] = band.im[r.offset + v];
         }
-    for (const BandRow &r : kBand.rows) {
-        const int u = fft_input_row(r.row);
-        float *wr = &w.re[u * N], *wi = &w.im[u * N];
-        // Columns 0 .. reach, then N - reach .. N - 1 (band position reach + 1 ..).
-        const int runs[2][3] = {{0, 0, r.reach + 1}, {N - r.reach, r.reach + 1, r.reach}};
-        for (const auto &run : runs) {
-            const int x0 = run[0], at = r.offset + run[1], n = run[2];
-            const float *vr = &v.re[at], *vi = &v.im[at];
-            const float *ar_ = &pa.re[at], *ai_ = &pa.im[at], *br_ = &pb.re[at], *bi_ = &pb.im[at];
-            float *or_ = wr + x0, *oi = wi + x0;
-            FPALG_DISJOINT
-            for (int k = 0; k < n; ++k) {
-                // c_a + i c_b, where c = V * conj(P)
-                const float ar = vr[k] * ar_[k] + vi[k] * ai_[k], ai = vi[k] * ar_[k] - vr[k] * ai_[k];
-                const float br = vr[k] * br_[k] + vi[k] * bi_[k], bi = vi[k] * br_[k] - vr[k] * bi_[k];
-                or_[k] = ar - bi;
-                oi[k] = ai + br;
-            }
+        // Column N - reach - 1 + v, the high lanes starting at column N - 8 * kHighLaneGroups.
+        for (int v = 1; v <= r.reach; ++v) {
+            const int lane = 8 * kLowLaneGroups + 8 * kHighLaneGroups - r.reach - 1 + v;
+            re[lane] = band.re[r.offset + r.reach + v];
+            im[lane] = band.im[r.offset + r.reach + v];
         }
     }
-    fft2d_from_reversed(w, out, true, kBandGroups);
+    out.bins = band.bins;
+}
+
+// The products V * conj(P) of both probes, as c_a + i c_b, go straight into
+// the first radix-4 stages of the inverse transform, which combine the rows
+// at fft_input_row positions 4m .. 4m + 3 (the stage of length 4) or 16b ..
+// 16b + 15 (those of length 4 and 16) among themselves: the products are
+// never stored nor cleared around the band. Both stages at once only with
+// the registers to hold them (wide_registers). A row outside the band is
+// zero. Outside the band within a band row, a LaneSpectrum holds +0, so the
+// products there are +0 too, as the transform's input always held.
+FPALG_SIMD_CLONES void correlate_pair(const LaneSpectrum &v, const LaneSpectrum &pa, const LaneSpectrum &pb,
+                                      Spectrum &out, Peak &a, Peak &b) {
+    Spectrum &w = scratch().products;
+    constexpr int kSlots = kBandLanes / 8;
+    // The rows' LaneSpectrum rows from fft_input_row position `base`, or -1 outside the band.
+    const auto band_rows = [](int base, int n, int *at) {
+        for (int q = 0; q < n; ++q) {
+            const int u = fft_input_row(base + q);
+            at[q] = row_in_band(u) ? (signed_bin(u) + params::kPocBandHigh) * kBandLanes : -1;
+        }
+    };
+    // c_a + i c_b, where c = V * conj(P), on eight lanes at LaneSpectrum index i
+    const auto product = [&](int i, FftLanes &re, FftLanes &im) {
+        FftLanes vr, vi, ar_, ai_, br_, bi_;
+        std::memcpy(&vr, &v.re[i], sizeof vr);
+        std::memcpy(&vi, &v.im[i], sizeof vi);
+        std::memcpy(&ar_, &pa.re[i], sizeof ar_);
+        std::memcpy(&ai_, &pa.im[i], sizeof ai_);
+        std::memcpy(&br_, &pb.re[i], sizeof br_);
+        std::memcpy(&bi_, &pb.im[i], sizeof bi_);
+        const FftLanes ar = vr * ar_ + vi * ai_, ai = vi * ar_ - vr * ai_;
+        const FftLanes br = vr * br_ + vi * bi_, bi = vi * br_ - vr * bi_;
+        re = ar - bi;
+        im = ai + br;
+    };
+    const auto store = [&](int row, int col, const FftLanes &re, const FftLanes &im) {
+        std::memcpy(&w.re[row * N + col], &re, sizeof re);
+        std::memcpy(&w.im[row * N + col], &im, sizeof im);
+    };
+    if (wide_registers()) {
+        const Stage16 &twiddles = stage16_twiddles(true);
+        for (int base = 0; base < N; base += 16) {
+            int at[16];
+            band_rows(base, 16, at);
+            for (int slot = 0; slot < kSlots; ++slot) {
+                const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
+                FftLanes re[16], im[16];
+#pragma GCC unroll 16
+                for (int q = 0; q < 16; ++q) {
+                    if (at[q] < 0)
+                        re[q] = im[q] = FftLanes{};
+                    else
+                        product(at[q] + lane, re[q], im[q]);
+                }
+                first_two_stages<true>(re, im, twiddles);
+#pragma GCC unroll 16
+                for (int q = 0; q < 16; ++q) store(base + q, col, re[q], im[q]);
+            }
+        }
+        fft2d_from_stage(w, out, true, 64, kBandGroups);
+    } else {
+        for (int base = 0; base < N; base += 4) {
+            int at[4];
+            band_rows(base, 4, at);
+            for (int slot = 0; slot < kSlots; ++slot) {
+                const int lane = slot * 8, col = slot < kLowLaneGroups ? lane : N - kBandLanes + lane;
+                FftLanes re[4], im[4];
+#pragma GCC unroll 4
+                for (int q = 0; q < 4; ++q) {
+                    if (at[q] < 0)
+                        re[q] = im[q] = FftLanes{};
+                    else
+                        product(at[q] + lane, re[q], im[q]);
+                }
+                unit_butterfly<true>(re[0], im[0], re[1], im[1], re[2], im[2], re[3], im[3]);
+#pragma GCC unroll 4
+                for (int q = 0; q < 4; ++q) store(base + q, col, re[q], im[q]);
+            }
+        }
+        fft2d_from_stage(w, out, true, 16, kBandGroups);
+    }
     const float norm = static_cast<float>(v.bins > 0 ? v.bins : 1);
     a = find_peak(out.re.data(), norm);
     b = find_peak(out.im.data(), norm);
@@ -227,7 +319,8 @@ void ensure_angle(ProbeCache &c, int k) {
     if (c.ready[k]) return;
     rotate_ridges(c.upright, angle_of(k), c.rotated[k]);
     phase_spectrum(c.rotated[k], c.work);
-    keep_band(c.work, c.spectrum[k]);
+    keep_band(c.work, c.band);
+    spread_band(c.band, c.spectrum[k]);
     c.ready[k] = true;
 }
 
@@ -242,7 +335,8 @@ std::vector<Candidate> coarse_candidates(const Template &stored, const StoredRid
             keep_band(w.view, w.band);
             keep_spectrum(std::move(key), w.band);
         }
-        search_view(w, w.band, probe, v, cands);
+        spread_band(w.band, w.lanes);
+        search_view(w, w.lanes, probe, v, cands);
     }
     const auto by_peak = [](const Candidate &a, const Candidate &b) {
         if (a.peak.height != b.peak.height) return a.peak.height > b.peak.height;

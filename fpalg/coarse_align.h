@@ -20,9 +20,23 @@ struct Peak {
     int dy = 0, dx = 0;   // full-resolution shift: probe pixel p lies on view pixel p + (dy, dx)
 };
 
+// A band spectrum spread over the lanes the inverse transform works on:
+// each band row (in kBand's order) as its columns 0 .. 23 and 40 .. 63,
+// the transform's groups of eight lanes that hold any of the band, and +0
+// outside the band. The correlation reads it in whole vectors.
+inline constexpr int kLowLaneGroups = (params::kPocBandHigh + 8) / 8;   // columns 0 .. kPocBandHigh
+inline constexpr int kHighLaneGroups = (params::kPocBandHigh + 7) / 8;  // columns N - kPocBandHigh .. N - 1
+inline constexpr int kBandLanes = 8 * (kLowLaneGroups + kHighLaneGroups);
+struct LaneSpectrum {
+    alignas(32) std::array<float, kBandRows * kBandLanes> re{};
+    alignas(32) std::array<float, kBandRows * kBandLanes> im{};
+    int bins = 0;  // non-zero bins
+};
+void spread_band(const BandSpectrum &band, LaneSpectrum &out);
+
 // Best shifts of two probes over one view in one inverse transform (the
 // two correlations are real, so they share one complex transform).
-void correlate_pair(const BandSpectrum &view, const BandSpectrum &probe_a, const BandSpectrum &probe_b, Spectrum &work,
+void correlate_pair(const LaneSpectrum &view, const LaneSpectrum &probe_a, const LaneSpectrum &probe_b, Spectrum &work,
                     Peak &a, Peak &b);
 
 // The probe is tried at kAngleCount rotations; index k turns it by this many
@@ -38,8 +52,9 @@ struct ProbeCache {
     RidgeView upright;
     bool ready[params::kAngleCount] = {};
     RidgeView rotated[params::kAngleCount];
-    BandSpectrum spectrum[params::kAngleCount];
-    Spectrum work;  // a rotation's full spectrum, before its band is kept
+    LaneSpectrum spectrum[params::kAngleCount];
+    Spectrum work;      // a rotation's full spectrum, before its band is kept
+    BandSpectrum band;  // and its band
 };
 
 // Makes `cache` hold `probe` unless it already does; rotations are made
@@ -59,6 +74,7 @@ struct Candidate {
 struct CoarseWork {
     Spectrum view, work;
     BandSpectrum band;  // the stored view's, fresh or from the cache
+    LaneSpectrum lanes;  // the same, spread
 };
 
 // Coarse alignment of the probe's rotations on each of the stored views,

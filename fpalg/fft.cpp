@@ -41,6 +41,22 @@ const Tables &tables() {
     return t;
 }
 
+struct Stage16Tables {
+    Stage16 forward, inverse;
+    Stage16Tables() {
+        const Tables &t = tables();
+        for (int k = 1; k < 4; ++k) {
+            const int e1 = k * (N / 16), e2 = 2 * k * (N / 16), e3 = 3 * k * (N / 16);
+            // As fft_columns_ makes them: the sine times s = +1 or -1.
+            for (const float s : {1.0f, -1.0f}) {
+                float *w = (s > 0 ? forward : inverse).w[k];
+                w[0] = t.cos_[e1], w[1] = s * t.sin_[e1], w[2] = t.cos_[e2];
+                w[3] = s * t.sin_[e2], w[4] = t.cos_[e3], w[5] = s * t.sin_[e3];
+            }
+        }
+    }
+};
+
 // One radix-4 butterfly on eight lanes from j0. With kUnit the twiddles
 // are 1 + 0i: multiplying by them changes nothing but the sign of a zero,
 // which no sum or product that is not zero depends on, so it is skipped.
@@ -75,6 +91,24 @@ template <bool kUnit, bool kInverse>
     }
 }
 
+// The stages of length 4 and 16 on the 16 rows from `base`, eight lanes
+// from j0.
+template <bool kInverse>
+[[gnu::always_inline]] inline void first_two_stages(float *re, float *im, int base, int j0, const Stage16 &w) {
+    FftLanes r[16], i[16];
+#pragma GCC unroll 16
+    for (int q = 0; q < 16; ++q) {
+        std::memcpy(&r[q], re + (base + q) * N + j0, sizeof(FftLanes));
+        std::memcpy(&i[q], im + (base + q) * N + j0, sizeof(FftLanes));
+    }
+    first_two_stages<kInverse>(r, i, w);
+#pragma GCC unroll 16
+    for (int q = 0; q < 16; ++q) {
+        std::memcpy(re + (base + q) * N + j0, &r[q], sizeof(FftLanes));
+        std::memcpy(im + (base + q) * N + j0, &i[q], sizeof(FftLanes));
+    }
+}
+
 // Radix-4 transform of N interleaved sequences at once: element i of
 // sequence j sits at index i * N + j, so the inner loop runs over j and
 // vectorises. Used on columns directly and on rows after a transpose.
@@ -82,8 +116,9 @@ template <bool kUnit, bool kInverse>
 // not the arithmetic, are what the correlation search waits for.
 // Only the lane groups set in `groups` (bit g: lanes 8g .. 8g+7) are
 // transformed; the others must be all zero and stay so.
+// From the stage of length `first_len` on (4 for the whole transform).
 template <bool kInverse>
-[[gnu::always_inline]] inline void fft_columns_(float *re, float *im, unsigned groups, bool reversed) {
+[[gnu::always_inline]] inline void fft_columns_(float *re, float *im, unsigned groups, bool reversed, int first_len) {
     constexpr bool inverse = kInverse;
     const Tables &t = tables();
     for (int i = 0; i < N && !reversed; ++i) {
@@ -96,7 +131,15 @@ template <bool kInverse>
     }
     // Multiplying by -i (forward) or +i (inverse): (x, y) -> (sy, -sx) with s = +1 or -1.
     const float s = inverse ? -1.0f : 1.0f;
-    for (int len = 4; len <= N; len <<= 2) {
+    int len = first_len;
+    if (len == 4 && t.unit && wide_registers()) {
+        const Stage16 &w16 = stage16_twiddles(inverse);
+        for (int base = 0; base < N; base += 16)
+            for (int g = 0; g < N / kGroup; ++g)
+                if ((groups >> g) & 1u) first_two_stages<kInverse>(re, im, base, g * kGroup, w16);
+        len = 64;  // N, the last stage
+    }
+    for (; len <= N; len <<= 2) {
         const int q = len / 4, step = N / len;
         for (int start = 0; start < N; start += len)
             for (int k = 0; k < q; ++k) {
@@ -118,11 +161,12 @@ template <bool kInverse>
     }
 }
 
-FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false) {
+FPALG_SIMD_CLONES void fft_columns(float *re, float *im, bool inverse, unsigned groups, bool reversed = false,
+                                   int first_len = 4) {
     if (inverse)
-        fft_columns_<true>(re, im, groups, reversed);
+        fft_columns_<true>(re, im, groups, reversed, first_len);
     else
-        fft_columns_<false>(re, im, groups, reversed);
+        fft_columns_<false>(re, im, groups, reversed, first_len);
 }
 
 // In place, in 4 x 4 tiles held in registers: a scalar transpose's strided
@@ -165,23 +209,51 @@ FPALG_SIMD_CLONES void transpose(float *a) {
     }
 }
 
+constexpr FftLanes kZero{};
+
+// The 8 x 8 tile at `p` (rows N apart), transposed in registers: pairs of
+// rows interleaved, then pairs of pairs, then the halves of four rows.
+struct Tile8 {
+    FftLanes r[8];
+    explicit Tile8(const float *p) {
+        FftLanes a[8], t[8], u[8];
+        for (int k = 0; k < 8; ++k) std::memcpy(&a[k], p + k * N, sizeof a[k]);
+        for (int k = 0; k < 8; k += 2) {
+            t[k] = __builtin_shufflevector(a[k], a[k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+            t[k + 1] = __builtin_shufflevector(a[k], a[k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
+        }
+        for (int k = 0; k < 8; k += 4)
+            for (int h = 0; h < 2; ++h) {
+                u[k + 2 * h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+                u[k + 2 * h + 1] = __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+            }
+        // u[k] (k < 4) holds columns k and k + 4 of rows 0 .. 3, u[k + 4] of rows 4 .. 7.
+        for (int k = 0; k < 4; ++k) {
+            r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+        }
+    }
+};
+
 // Out of place: row fft_input_row(j) of `out` is column j of `in`, ready
-// for the second pass without its digit reversal. Column j0 + k of a tile
-// lands 16 k rows below row fft_input_row(j0). Columns of `in` outside
-// `in_groups` are zero (the first pass's contract), so their rows are
-// written without reading them; rows of `in` outside `out_groups` become
-// lanes the second pass leaves out, and are not written at all.
+// for the second pass without its digit reversal. Column j0 + k of an
+// 8 x 8 tile lands 16 (k % 4) + 4 (k / 4) rows below row fft_input_row(j0).
+// Columns of `in` outside `in_groups` are zero (the first pass's
+// contract), so their rows are written without reading them; rows of `in`
+// outside `out_groups` become lanes the second pass leaves out, and are
+// not written at all.
 FPALG_SIMD_CLONES void transpose_reversing(const float *in, float *out, unsigned in_groups, unsigned out_groups) {
-    for (int ty = 0; ty < N; ty += 4) {
+    static_assert(fft_input_row(5) == fft_input_row(0) + 16 + 4 && kGroup == 8);
+    for (int ty = 0; ty < N; ty += kGroup) {
         if (!((out_groups >> (ty / kGroup)) & 1u)) continue;
-        for (int tx = 0; tx < N; tx += 4) {
+        for (int tx = 0; tx < N; tx += kGroup) {
             float *to = out + fft_input_row(tx) * N + ty;
             if (!((in_groups >> (tx / kGroup)) & 1u)) {
-                for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, Quad{});
+                for (int k = 0; k < kGroup; ++k) std::memcpy(to + (16 * (k % 4) + 4 * (k / 4)) * N, &kZero, sizeof kZero);
                 continue;
             }
-            const Tile t(in + ty * N + tx);
-            for (int k = 0; k < 4; ++k) store(to + k * (N / 4) * N, t.r[k]);
+            const Tile8 t(in + ty * N + tx);
+            for (int k = 0; k < kGroup; ++k) std::memcpy(to + (16 * (k % 4) + 4 * (k / 4)) * N, &t.r[k], sizeof t.r[k]);
         }
     }
 }
@@ -198,6 +270,19 @@ void fft2d(Spectrum &s, bool inverse, unsigned first_pass_groups) {
 void fft2d_from_reversed(Spectrum &in, Spectrum &out, bool inverse, unsigned first_pass_groups,
                          unsigned second_pass_groups) {
     fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true);
+    transpose_reversing(in.re.data(), out.re.data(), first_pass_groups, second_pass_groups);
+    transpose_reversing(in.im.data(), out.im.data(), first_pass_groups, second_pass_groups);
+    fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);
+}
+
+const Stage16 &stage16_twiddles(bool inverse) {
+    static const Stage16Tables t;
+    return inverse ? t.inverse : t.forward;
+}
+
+void fft2d_from_stage(Spectrum &in, Spectrum &out, bool inverse, int first_len, unsigned first_pass_groups,
+                      unsigned second_pass_groups) {
+    fft_columns(in.re.data(), in.im.data(), inverse, first_pass_groups, true, first_len);
     transpose_reversing(in.re.data(), out.re.data(), first_pass_groups, second_pass_groups);
     transpose_reversing(in.im.data(), out.im.data(), first_pass_groups, second_pass_groups);
     fft_columns(out.re.data(), out.im.data(), inverse, second_pass_groups, true);

@@ -135,51 +135,140 @@ FPALG_SIMD_CLONES void prepare(const RidgeView &r, PairedRidges::Prepared &out) 
 // +0 is what the product gives too), and the pixel count is kept in
 // integers (it is exact either way). Sums run in the same lanes in the
 // same order.
-FPALG_SIMD_CLONES Sums correlate_prepared(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq, int dy,
-                                          int dx, int y0, int y1, int x0, int x1) {
-    Sums s;
-    if (!clip_to_shift(dy, dx, y0, y1, x0, x1)) return s;
+struct Partial {
     Oct vp{}, vv2{}, pp{};
     Lanes n{};
-    const int full = (x1 - x0) / kLanes * kLanes;
+    // Member by member: a copy of the whole struct becomes a string move.
+    void take(const Partial &o) {
+        vp = o.vp;
+        vv2 = o.vv2;
+        pp = o.pp;
+        n = o.n;
+    }
+};
+
+// Pixels [x, x + 8) of one row for S shifts that differ only in rows: the
+// view's pixels are loaded once for all of them, and the S sums, each its
+// own chain of additions, no longer wait on one another. Each shift's lanes
+// take the same terms in the same order as on their own. With kTail the
+// lanes outside `tail` are left out: a lane left out keeps its sum as it is
+// (adding +0 would turn a -0 of vp into +0); the squares and the count only
+// ever sum non-negative terms, where a zero term is the same.
+template <int S, bool kTail>
+[[gnu::always_inline]] inline void correlate_step(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq,
+                                                  int vi, const int *pi, Partial *acc, const Lanes &tail) {
+    Oct a, a2;
+    Lanes ma0;
+    std::memcpy(&a, &vq.value[vi], sizeof a);
+    std::memcpy(&a2, &vq.square[vi], sizeof a2);
+    std::memcpy(&ma0, &vq.mask[vi], sizeof ma0);
+    for (int k = 0; k < S; ++k) {
+        Partial &p = acc[k];
+        Oct b, b2;
+        Lanes ma = ma0, mb;
+        std::memcpy(&b, &pq.value[pi[k]], sizeof b);
+        std::memcpy(&b2, &pq.square[pi[k]], sizeof b2);
+        std::memcpy(&mb, &pq.mask[pi[k]], sizeof mb);
+        if (kTail) {
+            ma &= tail;
+            mb &= tail;
+            p.vp = tail ? p.vp + a * b : p.vp;
+        } else {
+            p.vp += a * b;
+        }
+        p.vv2 += reinterpret_cast<Oct>(reinterpret_cast<Lanes>(a2) & mb);
+        p.pp += reinterpret_cast<Oct>(reinterpret_cast<Lanes>(b2) & ma);
+        p.n -= ma & mb;
+    }
+}
+
+// Rows [y0, y1) for shifts (dy0 + k, dx), k < S, all of which cover them.
+template <int S>
+[[gnu::always_inline]] inline void correlate_rows_all(const PairedRidges::Prepared &vq,
+                                                      const PairedRidges::Prepared &pq, int dy0, int dx, int y0,
+                                                      int y1, int x0, int width, Partial *out) {
+    const int full = width / kLanes * kLanes;
     // Lanes of the last, partial vector of a row that lie in the region.
     const Lanes lane = {0, 1, 2, 3, 4, 5, 6, 7};
-    const Lanes tail = lane < (x1 - x0 - full);
+    const Lanes tail = lane < (width - full);
+    Partial acc[S];
+    for (int k = 0; k < S; ++k) acc[k].take(out[k]);
     for (int y = y0; y < y1; ++y) {
-        const int vi = y * kSide + x0, pi = (y - dy) * kSide + x0 - dx;
-        const float *va = &vq.value[vi], *va2 = &vq.square[vi], *pb = &pq.value[pi], *pb2 = &pq.square[pi];
-        const std::int32_t *vm = &vq.mask[vi], *pm = &pq.mask[pi];
-        for (int x = 0; x < x1 - x0; x += kLanes) {
-            Oct a, b, a2, b2;
-            Lanes ma, mb;
-            std::memcpy(&a, va + x, sizeof a);
-            std::memcpy(&b, pb + x, sizeof b);
-            std::memcpy(&a2, va2 + x, sizeof a2);
-            std::memcpy(&b2, pb2 + x, sizeof b2);
-            std::memcpy(&ma, vm + x, sizeof ma);
-            std::memcpy(&mb, pm + x, sizeof mb);
-            if (x == full) {
-                // A lane left out keeps its sum as it is (adding +0 would
-                // turn a -0 of vp into +0); the squares and the count only
-                // ever sum non-negative terms, where a zero term is the same.
-                ma &= tail;
-                mb &= tail;
-                vp = tail ? vp + a * b : vp;
-            } else {
-                vp += a * b;
-            }
-            vv2 += reinterpret_cast<Oct>(reinterpret_cast<Lanes>(a2) & mb);
-            pp += reinterpret_cast<Oct>(reinterpret_cast<Lanes>(b2) & ma);
-            n -= ma & mb;
+        const int vi = y * kSide + x0;
+        int pi[S];
+        for (int k = 0; k < S; ++k) pi[k] = (y - dy0 - k) * kSide + x0 - dx;
+        for (int x = 0; x < full; x += kLanes) {
+            int at[S];
+            for (int k = 0; k < S; ++k) at[k] = pi[k] + x;
+            correlate_step<S, false>(vq, pq, vi + x, at, acc, tail);
+        }
+        if (full < width) {
+            int at[S];
+            for (int k = 0; k < S; ++k) at[k] = pi[k] + full;
+            correlate_step<S, true>(vq, pq, vi + full, at, acc, tail);
         }
     }
+    for (int k = 0; k < S; ++k) out[k].take(acc[k]);
+}
+
+Sums total(const Partial &p) {
+    Sums s;
     for (int l = 0; l < kLanes; ++l) {
-        s.vp += vp[l];
-        s.vv += vv2[l];
-        s.pp += pp[l];
-        s.n += n[l];
+        s.vp += p.vp[l];
+        s.vv += p.vv2[l];
+        s.pp += p.pp[l];
+        s.n += p.n[l];
     }
     return s;
+}
+
+// Shifts (dy0 + k, dx) for k < S at once. The column range is clipped by
+// dx alone, so it is the same for all of them; each keeps its own rows, and
+// since a larger dy covers rows no earlier and ends no earlier, the rows
+// split into those before all shifts cover them, those all cover, and
+// those after.
+template <int S>
+[[gnu::always_inline]] inline void correlate_rows(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq,
+                                                  int dy0, int dx, int y0, int y1, int x0, int x1, Sums *out) {
+    int lo[S], hi[S];
+    bool any = false;
+    for (int k = 0; k < S; ++k) {
+        int cx0 = x0, cx1 = x1;
+        lo[k] = y0;
+        hi[k] = y1;
+        if (!clip_to_shift(dy0 + k, dx, lo[k], hi[k], cx0, cx1)) lo[k] = hi[k] = 0;
+        any = any || lo[k] < hi[k];
+        out[k] = Sums{};
+    }
+    if (!any) return;
+    x0 = std::max(x0, dx);
+    x1 = std::min(x1, kSide + dx);
+    const int width = x1 - x0;
+    Partial acc[S];
+    // Where every shift covers the row (an empty range when one covers none).
+    int common_lo = lo[0], common_hi = hi[0];
+    for (int k = 1; k < S; ++k) common_lo = std::max(common_lo, lo[k]), common_hi = std::min(common_hi, hi[k]);
+    if (common_hi < common_lo) common_hi = common_lo;
+    for (int k = 0; k < S; ++k)
+        if (lo[k] < std::min(hi[k], common_lo))
+            correlate_rows_all<1>(vq, pq, dy0 + k, dx, lo[k], std::min(hi[k], common_lo), x0, width, &acc[k]);
+    if (common_lo < common_hi) correlate_rows_all<S>(vq, pq, dy0, dx, common_lo, common_hi, x0, width, acc);
+    for (int k = 0; k < S; ++k)
+        if (std::max(lo[k], common_hi) < hi[k])
+            correlate_rows_all<1>(vq, pq, dy0 + k, dx, std::max(lo[k], common_hi), hi[k], x0, width, &acc[k]);
+    for (int k = 0; k < S; ++k)
+        if (lo[k] < hi[k]) out[k] = total(acc[k]);
+}
+
+FPALG_SIMD_CLONES void correlate_prepared(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq, int dy,
+                                          int dx, int y0, int y1, int x0, int x1, Sums *out) {
+    correlate_rows<1>(vq, pq, dy, dx, y0, y1, x0, x1, out);
+}
+
+constexpr int kRowShifts = 3;
+FPALG_SIMD_CLONES void correlate_prepared3(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq, int dy0,
+                                           int dx, int y0, int y1, int x0, int x1, Sums *out) {
+    correlate_rows<kRowShifts>(vq, pq, dy0, dx, y0, y1, x0, x1, out);
 }
 
 }  // namespace
@@ -218,9 +307,26 @@ PairedRidges::~PairedRidges() {
 }
 
 float PairedRidges::region_ncc(int dy, int dx, int y0, int y1, int x0, int x1, int &pixels) const {
-    const Sums s = correlate_prepared(*v_, *p_, dy, dx, y0, y1, x0, x1);
+    Sums s;
+    correlate_prepared(*v_, *p_, dy, dx, y0, y1, x0, x1, &s);
     pixels = s.n;
     return s.ncc();
+}
+
+void PairedRidges::region_ncc_rows(int dy0, int count, int dx, int y0, int y1, int x0, int x1, float *ncc,
+                                   int *pixels) const {
+    Sums s[kRowShifts];
+    for (int k = 0; k < count; k += kRowShifts) {
+        const int n = std::min(kRowShifts, count - k);
+        if (n == kRowShifts)
+            correlate_prepared3(*v_, *p_, dy0 + k, dx, y0, y1, x0, x1, s);
+        else
+            for (int j = 0; j < n; ++j) correlate_prepared(*v_, *p_, dy0 + k + j, dx, y0, y1, x0, x1, &s[j]);
+        for (int j = 0; j < n; ++j) {
+            pixels[k + j] = s[j].n;
+            ncc[k + j] = s[j].ncc();
+        }
+    }
 }
 
 float region_ncc(const RidgeView &view, const RidgeView &probe, int dy, int dx, int y0, int y1, int x0, int x1,
@@ -241,11 +347,23 @@ void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak 
     int best_n = 0;
     int by = start.dy, bx = start.dx;
     float best_ncc = -2.0f;
+    // Every shift's correlation first (a column of shifts at a time), then
+    // the choice among them in row order.
     const int r = params::kRefineRadius;
+    constexpr int w = 2 * params::kRefineRadius + 1;
+    float refined[w][w];
+    int pixels[w][w];
+    for (int dx = start.dx - r; dx <= start.dx + r; ++dx) {
+        const int j = dx - start.dx + r;
+        float c[w];
+        int n[w];
+        pair.region_ncc_rows(start.dy - r, w, dx, 0, kSide, 0, kSide, c, n);
+        for (int i = 0; i < w; ++i) refined[i][j] = c[i], pixels[i][j] = n[i];
+    }
     for (int dy = start.dy - r; dy <= start.dy + r; ++dy)
         for (int dx = start.dx - r; dx <= start.dx + r; ++dx) {
-            int n = 0;
-            const float c = pair.region_ncc(dy, dx, 0, kSide, 0, kSide, n);
+            const int n = pixels[dy - start.dy + r][dx - start.dx + r];
+            const float c = refined[dy - start.dy + r][dx - start.dx + r];
             if (n >= params::kMinOverlapPx && c > best_ncc) {
                 best_ncc = c;
                 best_n = n;
@@ -268,15 +386,22 @@ void verify_alignment(const RidgeView &view, const RidgeView &probe, const Peak 
     const int b = params::kBlock, m = params::kBlockShift;
     for (int gy = 0; gy < params::kBlockGrid; ++gy)
         for (int gx = 0; gx < params::kBlockGrid; ++gx) {
+            constexpr int w = 2 * params::kBlockShift + 1;
+            float c[w][w];
+            int n[w][w];
+            for (int dx = bx - m; dx <= bx + m; ++dx) {
+                float col[w];
+                int px[w];
+                pair.region_ncc_rows(by - m, w, dx, gy * b, gy * b + b, gx * b, gx * b + b, col, px);
+                for (int i = 0; i < w; ++i) c[i][dx - bx + m] = col[i], n[i][dx - bx + m] = px[i];
+            }
             float top = -1.0f;
             bool compared = false;
-            for (int dy = by - m; dy <= by + m; ++dy)
-                for (int dx = bx - m; dx <= bx + m; ++dx) {
-                    int n = 0;
-                    const float c = pair.region_ncc(dy, dx, gy * b, gy * b + b, gx * b, gx * b + b, n);
-                    if (n < params::kBlockMinValid) continue;
+            for (int i = 0; i < w; ++i)
+                for (int j = 0; j < w; ++j) {
+                    if (n[i][j] < params::kBlockMinValid) continue;
                     compared = true;
-                    top = std::max(top, c);
+                    top = std::max(top, c[i][j]);
                 }
             if (!compared) continue;
             ++parts.blocks;

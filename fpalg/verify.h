@@ -28,6 +28,10 @@ public:
     PairedRidges(const RidgeView &view, const RidgeView &probe);
     ~PairedRidges();
     float region_ncc(int dy, int dx, int y0, int y1, int x0, int x1, int &pixels) const;
+    // region_ncc at shifts (dy0 + k, dx) for k < count, bit for bit, into
+    // ncc[k] and pixels[k]: shifts that differ only in rows are correlated
+    // together, loading the view's pixels once for all of them.
+    void region_ncc_rows(int dy0, int count, int dx, int y0, int y1, int x0, int x1, float *ncc, int *pixels) const;
     struct Prepared;
 
 private:

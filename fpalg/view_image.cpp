@@ -12,16 +12,28 @@ namespace {
 using params::kSide;
 }  // namespace
 
+// A mask block's row of eight pixels at a time, in vectors.
 FPALG_SIMD_CLONES void decode_ridges(const View &view, RidgeView &out) {
+    using Oct = float __attribute__((vector_size(8 * sizeof(float))));
+    using Lanes = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
+    using Bytes = std::uint8_t __attribute__((vector_size(8)));
+    static_assert(params::kMaskBlock == 8);
+    const Oct one = Oct{} + 1.0f, none{};
     for (int y = 0; y < kSide; ++y)
         for (int bx = 0; bx < params::kMaskGrid; ++bx) {
             const bool fg = view.mask[(y / params::kMaskBlock) * params::kMaskGrid + bx];
             const int i0 = y * kSide + bx * params::kMaskBlock;
-            // Levels 0..3 stand for -1.5 .. 1.5 (exact in float).
-            for (int i = i0; i < i0 + params::kMaskBlock; ++i) {
-                out.weight[i] = fg ? 1.0f : 0.0f;
-                out.value[i] = fg ? static_cast<float>(view.level[i] & 3) - 1.5f : 0.0f;
+            if (!fg) {
+                std::memcpy(&out.weight[i0], &none, sizeof none);
+                std::memcpy(&out.value[i0], &none, sizeof none);
+                continue;
             }
+            // Levels 0..3 stand for -1.5 .. 1.5 (exact in float).
+            Bytes b;
+            std::memcpy(&b, &view.level[i0], sizeof b);
+            const Oct v = __builtin_convertvector(__builtin_convertvector(b, Lanes) & 3, Oct) - 1.5f;
+            std::memcpy(&out.weight[i0], &one, sizeof one);
+            std::memcpy(&out.value[i0], &v, sizeof v);
         }
 }
 
