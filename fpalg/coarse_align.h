@@ -23,13 +23,17 @@ struct Peak {
 // A band spectrum spread over the lanes the inverse transform works on:
 // each band row (in kBand's order) as its columns 0 .. 23 and 40 .. 63,
 // the transform's groups of eight lanes that hold any of the band, and +0
-// outside the band. The correlation reads it in whole vectors.
+// outside the band. The correlation reads it in whole vectors, loaded
+// with memcpy: no over-alignment is asked for, because a 32-byte aligned
+// probe cache made every thread's workspace an aligned allocation, and
+// glibc kept those of each finished thread (a daemon enrolling on a new
+// thread per run grew by megabytes per run).
 inline constexpr int kLowLaneGroups = (params::kPocBandHigh + 8) / 8;   // columns 0 .. kPocBandHigh
 inline constexpr int kHighLaneGroups = (params::kPocBandHigh + 7) / 8;  // columns N - kPocBandHigh .. N - 1
 inline constexpr int kBandLanes = 8 * (kLowLaneGroups + kHighLaneGroups);
 struct LaneSpectrum {
-    alignas(32) std::array<float, kBandRows * kBandLanes> re{};
-    alignas(32) std::array<float, kBandRows * kBandLanes> im{};
+    std::array<float, kBandRows * kBandLanes> re{};
+    std::array<float, kBandRows * kBandLanes> im{};
     int bins = 0;  // non-zero bins
 };
 void spread_band(const BandSpectrum &band, LaneSpectrum &out);
