@@ -231,9 +231,10 @@ template <int S>
 [[gnu::always_inline]] inline void correlate_rows(const PairedRidges::Prepared &vq, const PairedRidges::Prepared &pq,
                                                   int dy0, int dx, int y0, int y1, int x0, int x1, Sums *out) {
     int lo[S], hi[S];
+    int cx0 = x0, cx1 = x1;  // clipped by dx alone: the same for every shift
     bool any = false;
     for (int k = 0; k < S; ++k) {
-        int cx0 = x0, cx1 = x1;
+        cx0 = x0, cx1 = x1;
         lo[k] = y0;
         hi[k] = y1;
         if (!clip_to_shift(dy0 + k, dx, lo[k], hi[k], cx0, cx1)) lo[k] = hi[k] = 0;
@@ -241,9 +242,7 @@ template <int S>
         out[k] = Sums{};
     }
     if (!any) return;
-    x0 = std::max(x0, dx);
-    x1 = std::min(x1, kSide + dx);
-    const int width = x1 - x0;
+    const int width = cx1 - cx0;
     Partial acc[S];
     // Where every shift covers the row (an empty range when one covers none).
     int common_lo = lo[0], common_hi = hi[0];
@@ -251,11 +250,11 @@ template <int S>
     if (common_hi < common_lo) common_hi = common_lo;
     for (int k = 0; k < S; ++k)
         if (lo[k] < std::min(hi[k], common_lo))
-            correlate_rows_all<1>(vq, pq, dy0 + k, dx, lo[k], std::min(hi[k], common_lo), x0, width, &acc[k]);
-    if (common_lo < common_hi) correlate_rows_all<S>(vq, pq, dy0, dx, common_lo, common_hi, x0, width, acc);
+            correlate_rows_all<1>(vq, pq, dy0 + k, dx, lo[k], std::min(hi[k], common_lo), cx0, width, &acc[k]);
+    if (common_lo < common_hi) correlate_rows_all<S>(vq, pq, dy0, dx, common_lo, common_hi, cx0, width, acc);
     for (int k = 0; k < S; ++k)
         if (std::max(lo[k], common_hi) < hi[k])
-            correlate_rows_all<1>(vq, pq, dy0 + k, dx, std::max(lo[k], common_hi), hi[k], x0, width, &acc[k]);
+            correlate_rows_all<1>(vq, pq, dy0 + k, dx, std::max(lo[k], common_hi), hi[k], cx0, width, &acc[k]);
     for (int k = 0; k < S; ++k)
         if (lo[k] < hi[k]) out[k] = total(acc[k]);
 }
