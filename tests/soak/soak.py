@@ -212,6 +212,7 @@ class Soak:
         newname = self.rng.choice(FINGERS)
         r = self.call("RenameFinger", "sss", [user, finger, newname])
         if r == ("ok", None):
+            self.before_store_change()
             self.store.rename(user, finger, newname)
             if (user, finger) in self.enrolled_with:
                 self.enrolled_with[(user, newname)] = self.enrolled_with[(user, finger)]
@@ -220,10 +221,12 @@ class Soak:
         if self.rng.random() < 0.15:
             user = self.rng.choice(USERS)
             if self.call("DeleteAllFingers", "s", [user]) == ("ok", None):
+                self.before_store_change()
                 self.store.delete_all(user)
             return
         user, finger = self.pick_stored()
         if self.call("DeleteFinger", "ss", [user, finger]) == ("ok", None):
+            self.before_store_change()
             self.store.delete(user, finger)
 
     def act_properties(self):
@@ -353,9 +356,7 @@ class Soak:
                 self.violation("Claim keeps failing on a plugged sensor")
                 break
             self.pump(1.0)
-        for t in self.runs.completed:
-            self.store.add(*t)
-        self.runs.completed = []
+        self.book_completed()
         self.pump(0.5)       # let a finished worker's thread go
         for d in self.store.differences():
             self.violation(d)
@@ -406,9 +407,19 @@ class Soak:
         self.pump()
         # Store changes the workers make become expected once their run ends.
         if self.runs.open_run() is None:
-            for t in self.runs.completed:
-                self.store.add(*t)
-            self.runs.completed = []
+            self.book_completed()
+
+    def book_completed(self):
+        for t in self.runs.completed:
+            self.store.add(*t)
+        self.runs.completed = []
+
+    def before_store_change(self):
+        """An enrollment that ended (its final signal may still be on its
+        way) saved its finger before this call's answer: book it first, or
+        booking it later would bring back a finger this call removed."""
+        self.pump()
+        self.book_completed()
 
     def run(self):
         self.t0 = time.monotonic()
